@@ -5,6 +5,7 @@
 #include <execinfo.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -17,17 +18,11 @@ namespace {
 
 std::mutex gLogLock;
 std::string gErrorLogPath;
+std::string gDumpLogPath;
 std::string gPendingReport;
 bool gReportOverflow = false;
 std::atomic<int> gWarningsLevel{-1};  // -1: not configured yet, write everything
 constexpr size_t kReportLimit = 65536;
-
-std::string VersionLabel() {
-  std::string v = "Version " + std::to_string(ZEV_VERSION_MAJOR) + "." + std::to_string(ZEV_VERSION_MINOR) + "." +
-                  std::to_string(ZEV_VERSION_PATCH) + "." + std::to_string(ZEV_VERSION_BUILD);
-  if (ZEV_VERSION_PRERELEASE) v += " (Beta)";
-  return v;
-}
 
 std::string Timestamp() {
   std::time_t now = std::time(nullptr);
@@ -57,7 +52,7 @@ void AppendLine(const std::string& path, const std::string& line) {
 std::string EntryLine(std::string_view text) {
   std::string line = Timestamp();
   line += " (";
-  line += VersionLabel();
+  line += VersionText();
   line += "): ";
   line += text;
   return line;
@@ -75,6 +70,24 @@ void SetErrorLogPath(const std::string& path) {
 std::string ErrorLogPath() {
   std::lock_guard lock(gLogLock);
   return gErrorLogPath;
+}
+
+void SetDumpLogPath(const std::string& path) {
+  std::lock_guard lock(gLogLock);
+  gDumpLogPath = path;
+}
+
+std::string DumpLogPath() {
+  std::lock_guard lock(gLogLock);
+  return gDumpLogPath;
+}
+
+bool DumpEnabled() { return !DumpLogPath().empty(); }
+
+void LogDump(std::string_view text) {
+  std::string line = EntryLine(text);
+  std::lock_guard lock(gLogLock);
+  AppendLine(gDumpLogPath, line);
 }
 
 std::string StackTraceText(const void* const* frames, size_t count) {
@@ -150,6 +163,31 @@ void LogException(const std::exception& e, std::string_view location, std::strin
     text += StackTraceText(frames.data(), frames.size());
   }
   LogError(text, level, false);
+}
+
+void LogUnhandledException(std::string_view message) {
+  std::string text = "An unhandled exception  \"";
+  text += message;
+  text += "\" was caught!\r\n";
+  auto frames = CaptureFrames(1);
+  text += StackTraceText(frames.data(), frames.size());
+  LogError(text, 1, false);
+}
+
+void InstallUnhandledExceptionHandler() {
+  std::set_terminate([] {
+    std::string message = "unknown";
+    if (std::exception_ptr e = std::current_exception()) {
+      try {
+        std::rethrow_exception(e);
+      } catch (const std::exception& ex) {
+        message = ex.what();
+      } catch (...) {
+      }
+    }
+    LogUnhandledException(message);
+    std::abort();
+  });
 }
 
 std::string TakePendingReport() {

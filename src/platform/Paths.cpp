@@ -38,12 +38,13 @@ static std::string XdgDir(const char* var, const char* fallback) {
 std::string ConfigHome() { return XdgDir("XDG_CONFIG_HOME", ".config/"); }
 std::string DataHome() { return XdgDir("XDG_DATA_HOME", ".local/share/"); }
 
-std::string DownloadDir() {
-  // user-dirs.dirs holds lines such as XDG_DOWNLOAD_DIR="$HOME/Downloads".
-  if (const char* v = std::getenv("XDG_DOWNLOAD_DIR"); v && v[0] == '/') return WithSlash(v);
+// user-dirs.dirs holds lines such as XDG_DOWNLOAD_DIR="$HOME/Downloads".
+static std::string UserDir(const std::string& name, const char* fallback) {
+  std::string var = "XDG_" + name + "_DIR";
+  if (const char* v = std::getenv(var.c_str()); v && v[0] == '/') return WithSlash(v);
   std::ifstream in(ConfigHome() + "user-dirs.dirs");
   std::string line;
-  const std::string key = "XDG_DOWNLOAD_DIR=\"";
+  const std::string key = var + "=\"";
   while (std::getline(in, line)) {
     if (line.rfind(key, 0) != 0) continue;
     std::string value = line.substr(key.size());
@@ -54,7 +55,27 @@ std::string DownloadDir() {
     if (!value.empty() && value[0] == '/') return WithSlash(value);
     break;
   }
-  return HomeDir() + "Downloads/";
+  return HomeDir() + fallback;
+}
+
+std::string DownloadDir() { return UserDir("DOWNLOAD", "Downloads/"); }
+
+static std::string CacheHome() { return XdgDir("XDG_CACHE_HOME", ".cache/"); }
+
+std::string SpecialFolderPath(TSpecialFolder folder) {
+  switch (folder) {
+    case TSpecialFolder::Home: return HomeDir();
+    case TSpecialFolder::Desktop: return UserDir("DESKTOP", "Desktop/");
+    case TSpecialFolder::Documents: return UserDir("DOCUMENTS", "Documents/");
+    case TSpecialFolder::Downloads: return DownloadDir();
+    case TSpecialFolder::Music: return UserDir("MUSIC", "Music/");
+    case TSpecialFolder::Pictures: return UserDir("PICTURES", "Pictures/");
+    case TSpecialFolder::Videos: return UserDir("VIDEOS", "Videos/");
+    case TSpecialFolder::Config: return ConfigHome();
+    case TSpecialFolder::Data: return DataHome();
+    case TSpecialFolder::Cache: return CacheHome();
+  }
+  return {};
 }
 
 bool IsWritableDir(const std::string& dir) {

@@ -14,6 +14,11 @@ std::string DataHome();
 std::string DownloadDir();
 std::string HomeDir();
 
+// The user's folders (XDG user-dirs, falling back to the usual names below the home).
+enum class TSpecialFolder { Home, Desktop, Documents, Downloads, Music, Pictures, Videos, Config, Data, Cache };
+// Path with a trailing "/", or "" when the folder is unknown.
+std::string SpecialFolderPath(TSpecialFolder folder);
+
 // True when the directory exists and the current user may create files in it.
 bool IsWritableDir(const std::string& dir);
 

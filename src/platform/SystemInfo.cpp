@@ -1,5 +1,6 @@
 #include "platform/SystemInfo.h"
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -10,6 +11,13 @@ uint64_t TotalPhysicalMemory() {
   long size = sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || size <= 0) return 0;
   return static_cast<uint64_t>(pages) * static_cast<uint64_t>(size);
+}
+
+uint32_t FileSize32(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > 0xFFFFFFFFull) return 0;
+  return static_cast<uint32_t>(st.st_size);
 }
 
 bool FreeDiskSpace(const std::string& path, uint64_t& freeBytes) {
