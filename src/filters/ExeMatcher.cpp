@@ -1,0 +1,7 @@
+#include "filters/ExeMatcher.h"
+
+namespace zev {
+
+TExeMatcher* gExeMatcher = nullptr;
+
+}  // namespace zev
