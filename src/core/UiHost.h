@@ -20,6 +20,10 @@ class TUiHost {
   virtual void ProcessEvents() = 0;
   // Keeps a message readable for `ms` milliseconds before the program goes on (or ends).
   virtual void Linger(int ms) = 0;
+  // Start-up is over: the splash window goes away.
+  virtual void CloseSplash() {}
+  // Runs the event loop until the program is asked to close; returns the exit code.
+  virtual int RunEventLoop() { return 0; }
 };
 
 }  // namespace zev
