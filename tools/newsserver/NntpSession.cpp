@@ -46,7 +46,7 @@ const std::vector<std::string>& DefaultHelp() {
 
 TNntpSession::TNntpSession(const TArticleStore& store, const FSessionConfig& config, TFaultPlan& faults,
                            TTranscriptLog& log, const TStopSignal& stop, TServerStream& stream, uint32_t connection)
-    : store_(store), config_(config), faults_(faults), log_(log), stop_(stop), stream_(stream),
+    : store_(store), config_(config), faults_(faults), log_(log), stream_(stream),
       connection_(connection), out_(stream, log, connection, stop) {}
 
 const std::map<std::string, TNntpSession::FCommandInfo, std::less<>>& TNntpSession::Commands() {

@@ -85,7 +85,6 @@ class TNntpSession {
   const FSessionConfig& config_;
   TFaultPlan& faults_;
   TTranscriptLog& log_;
-  const TStopSignal& stop_;
   TServerStream& stream_;
   uint32_t connection_;
   TResponder out_;
