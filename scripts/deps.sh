@@ -16,6 +16,10 @@ missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# The INN integration tests need inn2; only the test command asks for it.
+if [ "${1:-}" = "--test" ]; then
+  bash "$(dirname "$0")/inn-lab.sh" install || echo "deps: inn2 could not be installed; the INN tests will be skipped" >&2
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 SUDO=""

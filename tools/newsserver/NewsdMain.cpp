@@ -10,6 +10,7 @@
 
 #include "ArticleGenerator.h"
 #include "NewsServer.h"
+#include "GenerateRequest.h"
 #include "NewsdOptions.h"
 #include "SpoolLoader.h"
 #include "TestCertificates.h"
@@ -28,66 +29,6 @@ void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-class TArgs {
- public:
-  explicit TArgs(const FGenerateRequest& request) {
-    for (const auto& [k, v] : request.args) values_[k] = v;
-  }
-  std::string Text(const std::string& key, const std::string& fallback) {
-    auto it = values_.find(key);
-    if (it == values_.end()) return fallback;
-    std::string v = it->second;
-    values_.erase(it);
-    return v;
-  }
-  uint64_t Size(const std::string& key, uint64_t fallback) {
-    std::string text = Text(key, "");
-    if (text.empty()) return fallback;
-    uint64_t value = 0;
-    if (!ParseSize(text, value)) throw std::runtime_error("--generate: " + key + "=" + text + " is not a size");
-    return value;
-  }
-  void CheckAllUsed(const std::string& what) const {
-    if (!values_.empty()) throw std::runtime_error("--generate " + what + ": unknown key " + values_.begin()->first);
-  }
-
- private:
-  std::map<std::string, std::string> values_;
-};
-
-uint32_t Narrow(uint64_t value, const char* what) {
-  if (value == 0 || value > 0xFFFFFFFFull) throw std::runtime_error(std::string("--generate: ") + what + " out of range");
-  return static_cast<uint32_t>(value);
-}
-
-void Generate(TArticleGenerator& generator, const FGenerateRequest& request) {
-  TArgs args(request);
-  if (request.what == "standard") {
-    FStandardSetOptions o;
-    o.files = Narrow(args.Size("files", o.files), "files");
-    o.fileSize = args.Size("file-size", o.fileSize);
-    o.partSize = Narrow(args.Size("part-size", o.partSize), "part-size");
-    o.texts = static_cast<uint32_t>(args.Size("texts", o.texts));
-    generator.PostStandardSet(o);
-  } else if (request.what == "text") {
-    std::string group = args.Text("group", "zevrin.test.text");
-    generator.PostTextThreads(group, Narrow(args.Size("count", 30), "count"));
-  } else if (request.what == "broken") {
-    generator.PostBrokenFiles(args.Text("group", "zevrin.test.binaries.broken"));
-  } else if (request.what == "bulk") {
-    FBulkOptions o;
-    o.name = args.Text("group", o.name);
-    o.count = args.Size("count", 1000000);
-    o.partSize = Narrow(args.Size("part-size", o.partSize), "part-size");
-    generator.AddBulk(o);
-  } else if (request.what == "bench") {
-    std::string group = args.Text("group", "zevrin.test.bench");
-    const uint64_t size = args.Size("size", 1ull << 30);
-    generator.PostBenchSet(group, size, Narrow(args.Size("part-size", 750000), "part-size"));
-  }
-  args.CheckAllUsed(request.what);
 }
 
 void SaveFiles(const FManifest& manifest, const std::string& dir) {
@@ -123,7 +64,7 @@ int Run(FNewsdOptions& o) {
   }
   auto store = std::make_shared<TArticleStore>();
   TArticleGenerator generator(*store, o.seed, !o.saveFilesDir.empty());
-  for (const FGenerateRequest& request : o.generate) Generate(generator, request);
+  for (const FGenerateRequest& request : o.generate) GenerateContent(generator, request);
   if (!o.spoolDir.empty()) {
     FSpoolReport report = LoadSpool(o.spoolDir, *store);
     for (const std::string& skipped : report.skipped) std::fprintf(stderr, "zevrin-newsd: skipped %s\n", skipped.c_str());

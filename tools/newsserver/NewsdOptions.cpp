@@ -13,31 +13,6 @@ bool ParseNumber(const std::string& text, uint64_t max, uint64_t& out) {
   return !text.empty() && ec == std::errc() && end == text.data() + text.size() && out <= max;
 }
 
-bool ParseGenerate(const std::string& text, FGenerateRequest& out, std::string& error) {
-  size_t colon = text.find(':');
-  out.what = text.substr(0, colon);
-  static const std::vector<std::string> kKinds = {"standard", "text", "bulk", "bench", "broken"};
-  if (std::find(kKinds.begin(), kKinds.end(), out.what) == kKinds.end()) {
-    error = "--generate: unknown content '" + out.what + "' (standard, text, bulk, bench, broken)";
-    return false;
-  }
-  if (colon == std::string::npos) return true;
-  size_t start = colon + 1;
-  while (start <= text.size()) {
-    size_t comma = text.find(',', start);
-    if (comma == std::string::npos) comma = text.size();
-    std::string item = text.substr(start, comma - start);
-    size_t eq = item.find('=');
-    if (eq == std::string::npos || eq == 0) {
-      error = "--generate: '" + item + "' is not key=value";
-      return false;
-    }
-    out.args.emplace_back(item.substr(0, eq), item.substr(eq + 1));
-    start = comma + 1;
-  }
-  return true;
-}
-
 bool SplitUser(const std::string& text, FServerOptions& server, std::string& error) {
   size_t colon = text.find(':');
   if (colon == std::string::npos || colon == 0) {
@@ -53,23 +28,6 @@ bool ParseDate(const std::string& text, int64_t& out) {
 }
 
 }  // namespace
-
-bool ParseSize(const std::string& text, uint64_t& out) {
-  if (text.empty()) return false;
-  uint64_t unit = 1;
-  std::string digits = text;
-  switch (text.back()) {
-    case 'K': case 'k': unit = 1024; break;
-    case 'M': case 'm': unit = 1024 * 1024; break;
-    case 'G': case 'g': unit = 1024ull * 1024 * 1024; break;
-    default: break;
-  }
-  if (unit != 1) digits.pop_back();
-  uint64_t value = 0;
-  if (!ParseNumber(digits, (1ull << 50) / unit, value)) return false;
-  out = value * unit;
-  return true;
-}
 
 std::string NewsdUsage() {
   return R"(usage: zevrin-newsd [options]

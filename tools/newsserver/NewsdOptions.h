@@ -5,14 +5,10 @@
 #include <vector>
 
 #include "FaultPlan.h"
+#include "GenerateRequest.h"
 #include "NewsServer.h"
 
 namespace zev::testserver {
-
-struct FGenerateRequest {
-  std::string what;                                        // standard, text, bulk, bench, broken
-  std::vector<std::pair<std::string, std::string>> args;   // key=value pairs
-};
 
 struct FNewsdOptions {
   FServerOptions server;
@@ -34,8 +30,6 @@ struct FNewsdOptions {
 
 // Parses the arguments; false with a message in `error` for anything it cannot use.
 bool ParseNewsdOptions(const std::vector<std::string>& args, FNewsdOptions& out, std::string& error);
-// "750000", "750K", "1M", "1G" (powers of 1024 for K/M/G). False when not a size.
-bool ParseSize(const std::string& text, uint64_t& out);
 std::string NewsdUsage();
 
 }  // namespace zev::testserver
