@@ -1,0 +1,7 @@
+#include "db/NewsgroupCatalog.h"
+
+namespace zev {
+
+TNewsgroupCatalog* gNewsgroupCatalog = nullptr;
+
+}  // namespace zev
