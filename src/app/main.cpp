@@ -1,14 +1,34 @@
 // zevrin: the desktop program.
 #include <QApplication>
-#include <QTimer>
+#include <QDir>
+#include <clocale>
+#include <string>
+#include <vector>
 
-#include "ui/Splash.h"
+#include "app/QtHost.h"
+#include "core/Intl.h"
+#include "core/Startup.h"
+#include "platform/Paths.h"
+
+namespace {
+
+// Installed catalogues lie in ../share/locale beside bin/; a program run from the build
+// tree uses the catalogues built there.
+std::string LocaleDir() {
+  std::string installed = zev::platform::ProgramDir() + "../share/locale";
+  if (QDir(QString::fromStdString(installed)).exists()) return installed;
+  return ZEV_BUILD_LOCALE_DIR;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  zev::ui::TfrmSplash splash;
-  splash.show();
-  splash.SetStatus(QStringLiteral("Starting..."));
-  QTimer::singleShot(1500, &app, &QApplication::quit);
-  return app.exec();
+  // QApplication adopts the user's locale for every category; numbers in files and on the
+  // wire must keep the "." whatever the desktop language is.
+  std::setlocale(LC_NUMERIC, "C");
+  zev::InitTranslations(LocaleDir().c_str());
+  zev::app::TQtHost host;
+  zev::TStartup startup(host, host.Hooks());
+  return startup.Run(std::vector<std::string>(argv + 1, argv + argc));
 }

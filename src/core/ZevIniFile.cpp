@@ -64,7 +64,7 @@ void TZevIniFile::Parse(std::string_view text) {
     size_t eol = text.find('\n');
     std::string_view line = text.substr(0, eol);
     text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     std::string_view trimmed = Trim(line);
     if (trimmed.empty()) continue;
     if (trimmed.front() == '[' && trimmed.back() == ']' && trimmed.size() >= 2) {

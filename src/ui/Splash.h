@@ -7,6 +7,7 @@ namespace zev::ui {
 class TfrmSplash : public QSplashScreen {
  public:
   TfrmSplash();
+  // Shows the text in the status line and repaints at once (start-up blocks the loop).
   void SetStatus(const QString& text);
 };
 
