@@ -146,7 +146,7 @@ TEST_F(TFaultTest, TerminatorIsSplitAtTheAskedOffsets) {
     fault.command = "BODY";
     fault.kind = fkSplitEnd;
     fault.splits = cuts;
-    fault.delayMs = 80;
+    fault.delayMs = 250;
     AddFault(fault);
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -167,7 +167,7 @@ TEST_F(TFaultTest, TerminatorIsSplitAtTheAskedOffsets) {
       boundaries.push_back(joined.size());
     }
     EXPECT_EQ(joined, answer);
-    // Each cut is followed by a pause, so the client's read ends exactly there.
+    // Each cut is followed by a pause long enough that the waiting read ends exactly there.
     for (int cut : cuts)
       EXPECT_NE(std::find(boundaries.begin(), boundaries.end(), tailStart + static_cast<size_t>(cut)), boundaries.end())
           << "no segment ends at tail offset " << cut;
