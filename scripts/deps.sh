@@ -9,7 +9,7 @@ PACKAGES=(
   libpcre2-dev libssl-dev libisal-dev gettext
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   clang-14 libclang-rt-14-dev
-  xvfb xauth openssl python3
+  xvfb xauth openssl python3 tzdata
 )
 
 missing=()
