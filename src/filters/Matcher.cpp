@@ -74,7 +74,7 @@ class TMatcher::TRun {
  public:
   TRun(const std::vector<TState>& states, std::string_view subject) : states_(states), s_(subject) {}
 
-  bool MatchTop() { return Walk(s_.size(), 0, false); }
+  bool MatchTop() { return Walk(s_.size(), 0); }
 
  private:
   struct TMemo {
@@ -110,7 +110,7 @@ class TMatcher::TRun {
   }
 
   // True the first time the pair is seen in this run. `star` keeps star steps apart from
-  // plain state visits.
+  // walks that start in the state.
   bool FirstVisit(size_t n, uint32_t state, bool star) {
     if (!memo_) StartMemo();
     size_t key = ((n * states_.size()) + state) * 2 + (star ? 1 : 0);
@@ -120,59 +120,76 @@ class TMatcher::TRun {
     return true;
   }
 
-  bool HasEnd(const TState& st) const { return std::find(st.begin(), st.end(), TEntry{kEnd}) != st.end(); }
-
-  bool AtStart(uint32_t state) {
-    const TState& st = states_[state];
-    if (HasEnd(st)) return true;
-    for (TEntry e : st)
-      if (Symbol(e) == kAnyRun && Walk(0, Next(e), true)) return true;
+  bool AtStart(const TState& st) {
+    if (st.hasEnd) return true;
+    for (TEntry e : st.entries)
+      if (Symbol(e) == kAnyRun && Star(0, Next(e))) return true;
     return false;
   }
 
   // Match(n, state): the first n characters are unread. Literal edges are followed in a
-  // loop; wildcard edges recurse, always into a deeper state of the tree.
-  bool Walk(size_t n, uint32_t state, bool memoise) {
+  // loop; wildcard edges recurse, always into a deeper state of the tree, so the depth
+  // of recursion is bounded by the longest pattern.
+  bool Walk(size_t n, uint32_t state) {
     for (;;) {
-      if (memoise && !FirstVisit(n, state, false)) return false;
-      if (n == 0) return AtStart(state);
       const TState& st = states_[state];
+      if (n == 0) return AtStart(st);
       unsigned char c = static_cast<unsigned char>(s_[n - 1]);
       // A pattern may end at a '-' or '_' whatever else the state holds: which other
       // patterns share the state must not change the answer.
-      if ((c == '-' || c == '_') && HasEnd(st)) return true;
+      if ((c == '-' || c == '_') && st.hasEnd) return true;
       const TEntry* follow = nullptr;
-      for (const TEntry& e : st) {
+      for (const TEntry& e : st.entries) {
         uint8_t sym = Symbol(e);
-        if (e == kEnd) continue;
+        if (!IsWildcard(sym)) {
+          // Wildcards come first; past them only a literal equal to c can still help.
+          if (st.literals.test(c))
+            for (const TEntry* l = &e; l != st.entries.data() + st.entries.size(); ++l)
+              if (*l != kEnd && Symbol(*l) == c) follow = l;
+          break;
+        }
         if (sym == kAnyRun) {
           if (Star(n, Next(e))) return true;
-        } else if (IsWildcard(sym)) {
-          if (Consumes(sym, c) && Walk(n - 1, Next(e), true)) return true;
-        } else if (sym == c) {
-          follow = &e;
-          break;
+        } else if (Consumes(sym, c) && Recurse(n - 1, Next(e))) {
+          return true;
         }
       }
       if (!follow) return false;
       state = Next(*follow);
       --n;
-      memoise = true;
     }
+  }
+
+  // A necessary condition for Walk(n, state), cheap enough to test before the memo: most
+  // attempts of a star die on their very next character.
+  bool MayContinue(size_t n, uint32_t state) const {
+    const TState& st = states_[state];
+    if (st.hasStar) return true;
+    if (n == 0) return st.hasEnd;
+    unsigned char c = static_cast<unsigned char>(s_[n - 1]);
+    return st.consumable.test(c) || (st.hasEnd && (c == '-' || c == '_'));
+  }
+
+  bool Recurse(size_t n, uint32_t state) {
+    return MayContinue(n, state) && FirstVisit(n, state, false) && Walk(n, state);
   }
 
   // The star may take any run of the last n unread characters; `t` is the state after it.
   bool Star(size_t n, uint32_t t) {
-    if (!FirstVisit(n, t, true)) return false;
-    for (TEntry e : states_[t]) {
-      uint8_t sym = Symbol(e);
-      if (e == kEnd) return true;
-      if (sym == kAnyRun) {
-        if (Star(n, Next(e))) return true;
-        continue;
+    // With nothing read yet the star can only be the root's (or follow it directly):
+    // each such pair comes up once, so the memo is not needed for it.
+    if (n != s_.size() && !FirstVisit(n, t, true)) return false;
+    const TState& st = states_[t];
+    if (st.hasEnd) return true;
+    for (TEntry e : st.entries)
+      if (Symbol(e) == kAnyRun && Star(n, Next(e))) return true;
+    for (size_t p = 1; p <= n; ++p) {
+      unsigned char c = static_cast<unsigned char>(s_[p - 1]);
+      if (!st.consumable.test(c)) continue;
+      for (TEntry e : st.entries) {
+        uint8_t sym = Symbol(e);
+        if (e != kEnd && sym != kAnyRun && Consumes(sym, c) && Recurse(p - 1, Next(e))) return true;
       }
-      for (size_t p = 1; p <= n; ++p)
-        if (Consumes(sym, static_cast<unsigned char>(s_[p - 1])) && Walk(p - 1, Next(e), true)) return true;
     }
     return false;
   }
@@ -211,7 +228,7 @@ bool TMatcher::Translate(std::string_view t, std::vector<uint8_t>& symbols) {
 }
 
 const TMatcher::TEntry* TMatcher::FindExact(uint32_t state, uint8_t symbol) const {
-  for (const TEntry& e : states_[state])
+  for (const TEntry& e : states_[state].entries)
     if (e != kEnd && Symbol(e) == symbol) return &e;
   return nullptr;
 }
@@ -224,16 +241,25 @@ uint32_t TMatcher::NewState() {
 void TMatcher::Link(uint32_t from, uint8_t symbol, uint32_t to) {
   TState& st = states_[from];
   TEntry next = to << 8;
+  auto addLiteral = [&](uint8_t c) {
+    st.entries.push_back(next | c);
+    st.literals.set(c);
+    st.consumable.set(c);
+  };
   if (IsWildcard(symbol)) {
-    st.insert(st.begin(), next | symbol);
+    st.entries.insert(st.entries.begin(), next | symbol);
+    if (symbol == kAnyRun) st.hasStar = true;
+    if (symbol != kAnyRun)
+      for (unsigned c = 0; c < 256; ++c)
+        if (Consumes(symbol, static_cast<unsigned char>(c))) st.consumable.set(c);
   } else if (IsLower(symbol)) {
-    st.push_back(next | symbol);
-    st.push_back(next | static_cast<uint8_t>(symbol - 'a' + 'A'));
+    addLiteral(symbol);
+    addLiteral(static_cast<uint8_t>(symbol - 'a' + 'A'));
   } else if (IsUpper(symbol)) {
-    st.push_back(next | symbol);
-    st.push_back(next | static_cast<uint8_t>(symbol - 'A' + 'a'));
+    addLiteral(symbol);
+    addLiteral(static_cast<uint8_t>(symbol - 'A' + 'a'));
   } else {
-    st.push_back(next | symbol);
+    addLiteral(symbol);
   }
 }
 
@@ -248,15 +274,15 @@ bool TMatcher::AddPattern(std::string_view text) {
     state = Next(*e);
     --left;
   }
-  if (left == 0 && std::find(states_[state].begin(), states_[state].end(), TEntry{kEnd}) != states_[state].end())
-    return false;
+  if (left == 0 && states_[state].hasEnd) return false;
   if (states_.size() + left > kStateLimit) return false;
   while (left > 0) {
     uint32_t next = NewState();
     Link(state, symbols[--left], next);
     state = next;
   }
-  states_[state].push_back(kEnd);
+  states_[state].entries.push_back(kEnd);
+  states_[state].hasEnd = true;
   modified_ = true;
   return true;
 }
@@ -266,14 +292,14 @@ void TMatcher::AddPatterns(const std::vector<std::string>& texts) {
 }
 
 void TMatcher::Clear() {
-  if (states_.size() > 1 || !states_[0].empty()) modified_ = true;
+  if (states_.size() > 1 || !states_[0].entries.empty()) modified_ = true;
   states_.clear();
   states_.reserve(kInitialStates);
   states_.emplace_back();
 }
 
 void TMatcher::CollectPatterns(uint32_t state, std::string& reversed, std::vector<std::string>& out) const {
-  for (TEntry e : states_[state]) {
+  for (TEntry e : states_[state].entries) {
     if (e == kEnd) {
       out.push_back(PatternText(std::string(reversed.rbegin(), reversed.rend())));
       continue;

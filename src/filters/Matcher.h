@@ -9,6 +9,7 @@
 //
 // A pattern matches a name when it matches the whole name, or a tail of it that directly
 // follows a '-' or '_'.
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -41,7 +42,14 @@ class TMatcher {
   // One automaton edge: low 8 bits the symbol, upper 24 bits the next state. The whole
   // entry 0 marks the end of a pattern.
   using TEntry = uint32_t;
-  using TState = std::vector<TEntry>;
+  struct TState {
+    std::vector<TEntry> entries;
+    // Characters that some edge other than "*" can consume, and those of literal edges:
+    // the walk and the star step skip the entry search for every other character.
+    std::bitset<256> consumable, literals;
+    bool hasEnd = false;
+    bool hasStar = false;
+  };
   class TRun;
 
   static bool Translate(std::string_view text, std::vector<uint8_t>& symbols);

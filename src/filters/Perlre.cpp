@@ -15,40 +15,29 @@ namespace {
 constexpr uint32_t kMatchLimit = 1'000'000;
 constexpr uint32_t kDepthLimit = 10'000;
 constexpr uint32_t kHeapLimitKiB = 16 * 1024;
-constexpr size_t kJitStackStart = 32 * 1024;
-constexpr size_t kJitStackMax = 1024 * 1024;
 
 pcre2_code* Code(void* p) { return static_cast<pcre2_code*>(p); }
 
 struct TMatchDataDeleter {
   void operator()(pcre2_match_data* d) const { pcre2_match_data_free(d); }
 };
-struct TJitStackDeleter {
-  void operator()(pcre2_jit_stack* s) const { pcre2_jit_stack_free(s); }
-};
 
-// Match data for the stateless Matches(): one per thread, never shared.
+// Match data for the stateless Matches(): one per thread, never shared. Only "whether"
+// is asked, so one offset pair suffices and the library has the least to copy.
 pcre2_match_data* ThreadMatchData() {
-  static thread_local std::unique_ptr<pcre2_match_data, TMatchDataDeleter> data(
-      pcre2_match_data_create(TPerlre::kOffsetPairs, nullptr));
+  static thread_local std::unique_ptr<pcre2_match_data, TMatchDataDeleter> data(pcre2_match_data_create(1, nullptr));
   return data.get();
 }
 
-pcre2_jit_stack* ThreadJitStack(void*) {
-  static thread_local std::unique_ptr<pcre2_jit_stack, TJitStackDeleter> stack(
-      pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
-  return stack.get();
-}
-
 // The limits are the same for every expression; the context is only read while
-// matching, so one instance serves all threads.
+// matching, so one instance serves all threads. JIT code runs on the library's default
+// stack of 32 KiB on the calling thread's own stack, which needs no sharing either.
 const pcre2_match_context* LimitedContext() {
   static pcre2_match_context* context = [] {
     pcre2_match_context* c = pcre2_match_context_create(nullptr);
     pcre2_set_match_limit(c, kMatchLimit);
     pcre2_set_depth_limit(c, kDepthLimit);
     pcre2_set_heap_limit(c, kHeapLimitKiB);
-    pcre2_jit_stack_assign(c, ThreadJitStack, nullptr);
     return c;
   }();
   return context;
@@ -68,9 +57,17 @@ uint32_t LibraryOptions(uint32_t options) {
   return o;
 }
 
-int Run(pcre2_code* code, std::string_view text, size_t start, pcre2_match_data* data) {
-  return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), start, 0, data,
-                     const_cast<pcre2_match_context*>(LimitedContext()));
+// The JIT entry skips the argument checks of the general one (the arguments are ours);
+// an expression that outgrows the JIT stack is run again by the interpreter, whose
+// limits are counted differently, rather than being reported as not matching.
+int Run(pcre2_code* code, bool jitted, std::string_view text, size_t start, pcre2_match_data* data) {
+  auto subject = reinterpret_cast<PCRE2_SPTR>(text.data());
+  auto context = const_cast<pcre2_match_context*>(LimitedContext());
+  if (jitted) {
+    int rc = pcre2_jit_match(code, subject, text.size(), start, 0, data, context);
+    if (rc != PCRE2_ERROR_JIT_STACKLIMIT) return rc;
+  }
+  return pcre2_match(code, subject, text.size(), start, PCRE2_NO_JIT, data, context);
 }
 
 }  // namespace
@@ -87,6 +84,7 @@ void TPerlre::Release() {
 void TPerlre::Compile(const std::string& text) {
   pattern_ = text;
   Release();
+  jitted_ = false;
   int error = 0;
   PCRE2_SIZE offset = 0;
   pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(),
@@ -102,7 +100,7 @@ void TPerlre::Compile(const std::string& text) {
   Reset();
   // Without JIT support the interpreter serves, under the same limits; that is slower
   // but not an error of the expression.
-  if (study_) pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+  if (study_) jitted_ = pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0;
 }
 
 void TPerlre::SetPattern(const std::string& text) {
@@ -111,7 +109,8 @@ void TPerlre::SetPattern(const std::string& text) {
 
 bool TPerlre::Matches(std::string_view text) const {
   if (!code_) return false;
-  return Run(Code(code_), text, 0, ThreadMatchData()) > 0;
+  // 0 is a match whose groups did not fit the offset vector.
+  return Run(Code(code_), jitted_, text, 0, ThreadMatchData()) >= 0;
 }
 
 void TPerlre::SetSubject(std::string_view text) {
@@ -130,8 +129,8 @@ bool TPerlre::FindNext(size_t startOffset) {
   std::string_view rest = subject_.substr(matchStart_);
   std::unique_ptr<pcre2_match_data, TMatchDataDeleter> data(pcre2_match_data_create(kOffsetPairs, nullptr));
   // A start beyond the text is an error to the library; it simply finds nothing here.
-  result_ = startOffset > rest.size() ? PCRE2_ERROR_NOMATCH : Run(Code(code_), rest, startOffset, data.get());
-  if (result_ <= 0) return false;
+  result_ = startOffset > rest.size() ? PCRE2_ERROR_NOMATCH : Run(Code(code_), jitted_, rest, startOffset, data.get());
+  if (result_ < 0) return false;
   const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data.get());
   for (int i = 0; i < 2 * kOffsetPairs; ++i)
     offsets_[i] = ov[i] == PCRE2_UNSET ? PCRE2_UNSET : matchStart_ + ov[i];
@@ -145,7 +144,8 @@ bool TPerlre::MatchAt(std::string_view text, size_t startOffset) {
 }
 
 bool TPerlre::GroupSpan(int i, size_t& start, size_t& end) const {
-  if (result_ <= 0 || i < 0 || i >= kOffsetPairs || i >= result_) return false;
+  int pairs = result_ == 0 ? kOffsetPairs : result_;  // 0: more groups than pairs
+  if (result_ < 0 || i < 0 || i >= pairs) return false;
   if (offsets_[2 * i] == PCRE2_UNSET) return false;
   start = offsets_[2 * i];
   end = offsets_[2 * i + 1];

@@ -60,7 +60,8 @@ class TPerlre {
   // when nothing is compiled.
   bool FindNext(size_t startOffset);
   bool MatchAt(std::string_view text, size_t startOffset);
-  // The library's result of the last FindNext, -1 after Reset.
+  // The library's result of the last FindNext, -1 after Reset: the number of offset pairs
+  // set, 0 for a match with more groups than pairs, negative for none.
   int MatchResult() const { return result_; }
   // Offsets into the subject of group `i` (0 = the whole match) of the last successful
   // FindNext; false when that group did not take part.
@@ -77,6 +78,7 @@ class TPerlre {
   bool study_;
   std::string pattern_;
   void* code_ = nullptr;  // pcre2_code_8, kept out of this header
+  bool jitted_ = false;
   int errorOffset_ = 0;
   std::string errorText_;
 

@@ -85,6 +85,18 @@ TEST(Perlre, FindNextWalksThroughTheSubject) {
   EXPECT_FALSE(re.FindNext(100));  // a start beyond the text finds nothing
 }
 
+TEST(Perlre, MoreGroupsThanOffsetPairsStillMatch) {
+  TPerlre re;
+  re.Compile("(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)(l)(m)(n)(o)(p)");
+  const std::string subject = "xabcdefghijklmnop";
+  EXPECT_TRUE(re.Matches(subject));
+  ASSERT_TRUE(re.MatchAt(subject, 0));
+  size_t start = 0, end = 0;
+  ASSERT_TRUE(re.GroupSpan(13, start, end));
+  EXPECT_EQ(subject.substr(start, end - start), "m");
+  EXPECT_FALSE(re.GroupSpan(14, start, end));
+}
+
 TEST(Perlre, CatastrophicPatternAnswersNoMatchInsteadOfHanging) {
   const std::string subject = std::string(5000, 'a') + "!";
   for (bool jit : {true, false}) {
