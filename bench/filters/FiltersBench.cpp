@@ -138,6 +138,16 @@ int main(int argc, char** argv) {
              return hits;
            }, sink), set.goal);
   }
+  // A catastrophic expression against a hostile subject: the match limit ends it.
+  for (const char* e : {"(a+)+$", "^(\\w+\\s?)*$"}) {
+    TPerlre re(true, TPerlre::kCaseless | TPerlre::kDotAll);
+    re.Compile(e);
+    const std::string hostile = std::string(254, 'a') + "!";
+    double t0 = ThreadSeconds();
+    bool matched = re.Matches(hostile);
+    std::printf("%-20s on 255 hostile characters: %s after %.2f ms\n", e, matched ? "match" : "no match",
+                (ThreadSeconds() - t0) * 1e3);
+  }
   std::printf("(checksum %zu)\n", sink);
   return 0;
 }

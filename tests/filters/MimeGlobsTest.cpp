@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdlib.h>
 
 #include "platform/MimeGlobs.h"
 
@@ -42,6 +43,26 @@ TEST(MimeGlobs, ReadsMimeTypesWithComments) {
 TEST(MimeGlobs, MissingFilesGiveNothing) {
   EXPECT_TRUE(ReadMimeGlobs("/nonexistent/globs2").empty());
   EXPECT_TRUE(ReadMimeTypes("/nonexistent/mime.types").empty());
+}
+
+TEST(MimeGlobs, SearchesTheXdgDataDirectoriesInOrder) {
+  namespace fs = std::filesystem;
+  std::string root = ::testing::TempDir() + "zev_mimeglobs_xdg/";
+  fs::remove_all(root);
+  fs::create_directories(root + "home/mime");
+  fs::create_directories(root + "sys/mime");
+  fs::create_directories(root + "old/mime");
+  std::ofstream(root + "home/mime/globs2") << "50:x/home:*.zevhome\n";
+  std::ofstream(root + "sys/mime/globs2") << "50:x/sys:*.zevsys\n50:x/dup:*.ZEVHOME\n";
+  std::ofstream(root + "old/mime/globs") << "x/old:*.zevold\n";  // no globs2 here
+  setenv("XDG_DATA_HOME", (root + "home").c_str(), 1);
+  setenv("XDG_DATA_DIRS", (root + "sys:relative/ignored:" + root + "old").c_str(), 1);
+  auto all = RegisteredExtensions();
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("XDG_DATA_DIRS");
+  ASSERT_GE(all.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(all.begin(), all.begin() + 3),
+            (std::vector<std::string>{".zevhome", ".zevsys", ".zevold"}));
 }
 
 TEST(MimeGlobs, RegisteredExtensionsHaveALeadingDot) {

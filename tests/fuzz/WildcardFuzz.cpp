@@ -65,10 +65,13 @@ bool Reference(const std::vector<std::string>& patterns, const std::string& s) {
   return false;
 }
 
+// The matcher refuses a pattern with a control character among its symbols; one inside
+// a digit range ("<0-3" and any fourth character) is not a symbol and does not count.
 bool Usable(const std::string& t) {
-  if (t.empty()) return false;
-  for (unsigned char c : t)
-    if (c < 32) return false;
+  auto symbols = Symbols(t);
+  if (symbols.empty()) return false;
+  for (int sym : symbols)
+    if (sym < 32) return false;
   return true;
 }
 
