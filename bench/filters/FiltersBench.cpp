@@ -1,6 +1,7 @@
 // Throughput of subject analysis, file-name search, the wildcard matcher and a kill
 // filter set of PCRE2 expressions over a generated corpus, on one core.
-//   bench_filters [subjects=1000000] [runs=3]
+//   bench_filters [subjects=1000000] [runs=3] [only=text]
+// With `only`, just the measurements whose label contains the text are run.
 // Each figure is subjects per second of this thread's CPU time, the best of the runs
 // (other work on the machine only slows a run down).
 #include <time.h>
@@ -66,6 +67,10 @@ double BestRate(size_t count, int runs, const std::function<size_t()>& body, siz
   return best;
 }
 
+const char* gOnly = nullptr;
+
+bool Wanted(const char* label) { return !gOnly || std::string(label).find(gOnly) != std::string::npos; }
+
 void Report(const char* what, double rate, double goal) {
   std::printf("%-44s %12.0f subjects/s   goal %9.0f  %s\n", what, rate, goal, rate >= goal ? "ok" : "BELOW GOAL");
 }
@@ -75,13 +80,14 @@ void Report(const char* what, double rate, double goal) {
 int main(int argc, char** argv) {
   size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000000;
   int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+  gOnly = argc > 3 ? argv[3] : nullptr;
   auto corpus = MakeSubjectCorpus(count, 20240611);
   const TExtList extensions = TExtList::CreateFromPlatform();
   std::printf("corpus: %zu subjects, seed 20240611; best of %d runs\n", count, runs);
   std::printf("sample: %s\n        %s\n", corpus[0].subject.c_str(), corpus[1].subject.c_str());
   size_t sink = 0;
 
-  Report("AnalyzeSubject", BestRate(count, runs, [&] {
+  if (Wanted("AnalyzeSubject")) Report("AnalyzeSubject", BestRate(count, runs, [&] {
            size_t names = 0;
            std::string subject, fileName;
            for (const auto& a : corpus) {
@@ -95,7 +101,7 @@ int main(int argc, char** argv) {
            return names;
          }, sink), 1e6);
 
-  Report("FindFileName", BestRate(count, runs, [&] {
+  if (Wanted("FindFileName")) Report("FindFileName", BestRate(count, runs, [&] {
            size_t found = 0;
            for (const auto& a : corpus) found += extensions.FindFileName(a.subject).has_value();
            return found;
@@ -103,13 +109,13 @@ int main(int argc, char** argv) {
 
   TMatcher matcher;
   matcher.AddPatterns(kExePatterns);
-  Report("TMatcher, 20 patterns", BestRate(count, runs, [&] {
+  if (Wanted("TMatcher, 20 patterns")) Report("TMatcher, 20 patterns", BestRate(count, runs, [&] {
            size_t hits = 0;
            for (const auto& a : corpus) hits += matcher.Matches(a.subject);
            return hits;
          }, sink), 2e6);
 
-  Report("FindFileName + TMatcher on the name", BestRate(count, runs, [&] {
+  if (Wanted("FindFileName + TMatcher on the name")) Report("FindFileName + TMatcher on the name", BestRate(count, runs, [&] {
            size_t hits = 0;
            for (const auto& a : corpus)
              if (auto pos = extensions.FindFileName(a.subject))
@@ -126,6 +132,7 @@ int main(int argc, char** argv) {
   for (const FSet& set : {FSet{"50 kill expressions, JIT", &kKillExpressions, true, 5e5},
                           FSet{"50 kill expressions, interpreter (no goal)", &kKillExpressions, false, 0},
                           FSet{"3 heavy expressions, JIT (no goal)", &kHeavyExpressions, true, 0}}) {
+    if (!Wanted(set.label)) continue;
     std::vector<std::unique_ptr<TPerlre>> filters;
     for (const auto& e : *set.expressions) {
       filters.push_back(std::make_unique<TPerlre>(set.jit, TPerlre::kCaseless | TPerlre::kDotAll));
@@ -140,12 +147,13 @@ int main(int argc, char** argv) {
   }
   // A catastrophic expression against a hostile subject: the match limit ends it.
   for (const char* e : {"(a+)+$", "^(\\w+\\s?)*$"}) {
+    if (!Wanted("catastrophic")) break;
     TPerlre re(true, TPerlre::kCaseless | TPerlre::kDotAll);
     re.Compile(e);
     const std::string hostile = std::string(254, 'a') + "!";
     double t0 = ThreadSeconds();
     bool matched = re.Matches(hostile);
-    std::printf("%-20s on 255 hostile characters: %s after %.2f ms\n", e, matched ? "match" : "no match",
+    std::printf("catastrophic %-20s on 255 hostile characters: %s after %.2f ms\n", e, matched ? "match" : "no match",
                 (ThreadSeconds() - t0) * 1e3);
   }
   std::printf("(checksum %zu)\n", sink);
