@@ -7,6 +7,7 @@
 #include "core/ZevIniFile.h"
 #include "db/GroupSection.h"
 #include "db/NewsgroupCatalog.h"
+#include "db/SGLst.h"
 #include "platform/Paths.h"
 
 namespace zev {
@@ -135,6 +136,11 @@ void TGroupTree::FreeGroupNodes(TGroup* node) {
   if (it == siblings.end()) return;
   std::unique_ptr<TGroup> owned = std::move(*it);
   siblings.erase(it);
+  VisitPreOrder(*owned, [](TGroup& n) {
+    if (!n.IsNewsgroup()) return;
+    for (TSGLst* list : {gServerGroups, gQueueIndex})
+      if (list) list->RemoveAllFor(n);
+  });
   owned.reset();
 }
 

@@ -5,6 +5,7 @@
 #include "core/Config.h"
 #include "core/Log.h"
 #include "core/ZevIniFile.h"
+#include "db/SGLst.h"
 #include "db/ServerSection.h"
 #include "db/SlotConnection.h"
 
@@ -153,6 +154,12 @@ void TServerTree::FreeServerNodes(TServer* node) {
   std::unique_ptr<TServer> owned = std::move(*it);
   siblings.erase(it);
   lock.unlock();
+  // The server-groups of the freed servers go first: they point at them.
+  VisitPreOrder(*owned, [](TServer& n) {
+    if (!n.IsNewsServer()) return;
+    for (TSGLst* list : {gServerGroups, gQueueIndex})
+      if (list) list->RemoveAllFor(n);
+  });
   owned.reset();
 }
 
