@@ -1,0 +1,43 @@
+#include "download/YencKernel.h"
+
+#include <cstring>
+#include <vector>
+
+namespace zev {
+
+#if defined(__x86_64__) || defined(__i386__)
+TYencKernelResult YencDecodeSsse3(const uint8_t* src, size_t len, uint8_t* dst, TYencState& state);
+TYencKernelResult YencDecodeAvx2(const uint8_t* src, size_t len, uint8_t* dst, TYencState& state);
+#endif
+
+namespace {
+
+std::vector<TYencKernel> DetectKernels() {
+  std::vector<TYencKernel> kernels{{"bytewise", YencDecodeBytewise}, {"scalar", YencDecodeScalar}};
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("ssse3")) kernels.push_back({"ssse3", YencDecodeSsse3});
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt"))
+    kernels.push_back({"avx2", YencDecodeAvx2});
+#endif
+  return kernels;
+}
+
+const std::vector<TYencKernel>& Kernels() {
+  static const std::vector<TYencKernel> kernels = DetectKernels();
+  return kernels;
+}
+
+}  // namespace
+
+std::span<const TYencKernel> YencKernels() { return Kernels(); }
+
+const TYencKernel& BestYencKernel() { return Kernels().back(); }
+
+const TYencKernel* FindYencKernel(const char* name) {
+  for (const TYencKernel& kernel : Kernels())
+    if (std::strcmp(kernel.name, name) == 0) return &kernel;
+  return nullptr;
+}
+
+}  // namespace zev
