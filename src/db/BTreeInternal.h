@@ -1,0 +1,63 @@
+#pragma once
+// Pieces shared by the source files of TBTree; not for other users.
+#include <exception>
+#include <mutex>
+
+#include "core/Log.h"
+#include "db/BTree.h"
+#include "db/BTreeNode.h"
+#include "db/DataPage.h"
+
+namespace zev {
+
+// Deeper than any tree of a 1 GiB file can grow: a longer descent means a cycle.
+constexpr size_t kMaxDepth = 16;
+
+// Reads the keys of index entries. In key-in-record trees a key lives in its record, so
+// the reader keeps the data page of the last record pinned for the next comparison.
+class TBTree::TKeyReader {
+ public:
+  explicit TKeyReader(TBTree& tree) : tree_(tree) {}
+  // False when the key cannot be read (it then sorts after every key).
+  bool KeyOf(const TNode& node, uint32_t i, std::string_view& key) {
+    if (node.KeysInNode()) {
+      key = node.Key(i);
+      return true;
+    }
+    return RecordKey(node.Dp(i), key);
+  }
+  bool RecordKey(TDataPointer dp, std::string_view& key);
+
+ private:
+  TBTree& tree_;
+  TPageRef page_;
+};
+
+// Runs one changing operation under the exclusive lock. An operation that fails half way
+// may have left pages inconsistent: its changes (and the others since the last flush) are
+// dropped, so the file keeps its last sound state.
+class TBTree::TWriteScope {
+ public:
+  explicit TWriteScope(TBTree& tree) : tree_(tree), lock_(tree.lock_) {}
+  template <class TOp>
+  bool Run(const char* location, TOp&& op) {
+    if (!tree_.Writable()) return false;
+    bool result;
+    try {
+      result = op();
+    } catch (const std::exception& e) {
+      tree_.cache_->DiscardChanges();
+      tree_.freeListLength_ = -1;
+      LogException(e, location, "Unsaved changes of \"" + tree_.fileName_ + "\" were dropped.");
+      throw;
+    }
+    tree_.AfterWrite();
+    return result;
+  }
+
+ private:
+  TBTree& tree_;
+  std::unique_lock<std::shared_mutex> lock_;
+};
+
+}  // namespace zev

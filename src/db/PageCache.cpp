@@ -1,0 +1,267 @@
+#include "db/PageCache.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/Error.h"
+#include "core/Intl.h"
+#include "core/TextUtil.h"
+#include "core/Log.h"
+#include "db/BTreeFormat.h"
+
+namespace zev {
+
+TCheckpointHook gCheckpointHook = nullptr;
+
+namespace {
+void Reached(TCheckpointStep step) {
+  if (gCheckpointHook) gCheckpointHook(step);
+}
+}  // namespace
+
+TPageRef& TPageRef::operator=(TPageRef&& o) noexcept {
+  if (this != &o) {
+    Reset();
+    cache_ = o.cache_;
+    buffer_ = o.buffer_;
+    o.buffer_ = nullptr;
+  }
+  return *this;
+}
+
+void TPageRef::Reset() {
+  if (buffer_ && !buffer_->fixed) cache_->Unpin(buffer_);
+  buffer_ = nullptr;
+}
+
+void TPageRef::MarkDirty() { cache_->MarkDirty(buffer_); }
+
+TPageCache::TPageCache(const TFileHandle& file, TJournal* journal, size_t capacityPages, uint64_t logicalSize,
+                       TJournalIndex leftover, const TFileHandle* leftoverFile)
+    : file_(file),
+      journal_(journal),
+      leftoverFile_(leftoverFile),
+      journalIndex_(std::move(leftover)),
+      capacity_(std::max<size_t>(capacityPages, 16)),
+      logicalSize_(logicalSize),
+      checkpointSize_(logicalSize),
+      physicalSize_(file.Size()) {
+  for (uint32_t position : {0u, fmt::kFirstDataPage}) {
+    auto b = std::make_unique<TPageBuffer>();
+    b->size = position == 0 ? fmt::kRootSize : fmt::kPageSize;
+    b->data = std::make_unique<uint8_t[]>(b->size);
+    b->fixed = true;
+    b->position = position;
+    b->index = static_cast<int32_t>(buffers_.size());
+    if (!ReadPage(position, b->data.get(), b->size))
+      throw EZevError("\"" + file.Path() + "\" is not a database file: it is too short");
+    buffers_.push_back(std::move(b));
+  }
+}
+
+TPageCache::~TPageCache() = default;
+
+void TPageCache::SetLogicalSize(uint64_t size) {
+  std::lock_guard lock(lock_);
+  logicalSize_.store(size, std::memory_order_release);
+}
+
+uint64_t TPageCache::JournalBytes() const { return journal_ ? journal_->Bytes() : 0; }
+
+bool TPageCache::HasChanges() const {
+  std::lock_guard lock(lock_);
+  if (journal_ && journal_->Bytes() > 0) return true;
+  for (auto& b : buffers_)
+    if (b->dirty) return true;
+  return false;
+}
+
+bool TPageCache::ReadPage(uint32_t position, uint8_t* data, uint32_t size) {
+  if (auto it = journalIndex_.find(position); it != journalIndex_.end()) {
+    if (journal_)
+      journal_->ReadPage(it->second.offset, data, size);
+    else if (leftoverFile_->ReadAt(it->second.offset, data, size) != size)
+      return false;
+    return true;
+  }
+  if (position + uint64_t{size} > physicalSize_) {
+    LogError(FormatText(Tr("Read attempt from invalid position %u, size %d"), position,
+                        static_cast<int>(physicalSize_)));
+    return false;
+  }
+  return file_.ReadAt(position, data, size) == size;
+}
+
+void TPageCache::MapPage(uint32_t position, int32_t index) {
+  size_t n = fmt::PageNumber(position);
+  if (n >= pageMap_.size()) pageMap_.resize(n + 1 + n / 4, -1);
+  pageMap_[n] = index;
+}
+
+void TPageCache::LruUnlink(int32_t i) {
+  TPageBuffer& b = *buffers_[i];
+  if (!b.inLru) return;
+  if (b.older >= 0) buffers_[b.older]->newer = b.newer; else oldest_ = b.newer;
+  if (b.newer >= 0) buffers_[b.newer]->older = b.older; else newest_ = b.older;
+  b.older = b.newer = -1;
+  b.inLru = false;
+}
+
+void TPageCache::LruPushNewest(int32_t i) {
+  TPageBuffer& b = *buffers_[i];
+  b.older = newest_;
+  b.newer = -1;
+  if (newest_ >= 0) buffers_[newest_]->newer = i; else oldest_ = i;
+  newest_ = i;
+  b.inLru = true;
+}
+
+// The least recently used unpinned buffer, its page saved to the journal when changed; a
+// new buffer while every buffer is pinned (the pool lends it for as long as the pins last).
+int32_t TPageCache::TakeVictim() {
+  if (buffers_.size() < capacity_ + 2 || oldest_ < 0) {
+    auto b = std::make_unique<TPageBuffer>();
+    b->size = fmt::kPageSize;
+    b->data = std::make_unique<uint8_t[]>(fmt::kPageSize);
+    b->index = static_cast<int32_t>(buffers_.size());
+    buffers_.push_back(std::move(b));
+    return buffers_.back()->index;
+  }
+  int32_t i = oldest_;
+  TPageBuffer& b = *buffers_[i];
+  if (b.dirty) {
+    if (!journal_) throw EZevError("A read-only tree cannot hold changed pages");
+    uint64_t at = journal_->Append(b.position, b.data.get(), b.size);
+    journalIndex_[b.position] = TJournalFrame{b.size, at};
+    b.dirty = false;
+  }
+  LruUnlink(i);
+  MapPage(b.position, -1);
+  b.position = UINT32_MAX;
+  return i;
+}
+
+TPageRef TPageCache::Get(uint32_t position) {
+  if (position == 0) return TPageRef(this, buffers_[0].get());
+  if (position == fmt::kFirstDataPage) return TPageRef(this, buffers_[1].get());
+  if (fmt::OffsetIn(position) != 0 || position < fmt::kNewFileSize || position >= LogicalSize()) return {};
+  std::lock_guard lock(lock_);
+  size_t n = fmt::PageNumber(position);
+  if (n < pageMap_.size() && pageMap_[n] >= 0) {
+    int32_t i = pageMap_[n];
+    LruUnlink(i);
+    ++buffers_[i]->pins;
+    return TPageRef(this, buffers_[i].get());
+  }
+  int32_t i = TakeVictim();
+  TPageBuffer& b = *buffers_[i];
+  bool ok = false;
+  try {
+    ok = ReadPage(position, b.data.get(), fmt::kPageSize);
+  } catch (...) {
+    LruPushNewest(i);
+    throw;
+  }
+  if (!ok) {
+    LruPushNewest(i);
+    return {};
+  }
+  b.position = position;
+  b.pins = 1;
+  b.verdict.store(0, std::memory_order_relaxed);
+  MapPage(position, i);
+  return TPageRef(this, &b);
+}
+
+TPageRef TPageCache::Fresh(uint32_t position) {
+  std::lock_guard lock(lock_);
+  size_t n = fmt::PageNumber(position);
+  int32_t i = n < pageMap_.size() && pageMap_[n] >= 0 ? pageMap_[n] : -1;
+  if (i >= 0) {
+    LruUnlink(i);
+  } else {
+    i = TakeVictim();
+    buffers_[i]->position = position;
+    MapPage(position, i);
+  }
+  TPageBuffer& b = *buffers_[i];
+  std::memset(b.data.get(), 0, b.size);
+  ++b.pins;
+  b.dirty = true;
+  return TPageRef(this, &b);
+}
+
+void TPageCache::Unpin(TPageBuffer* buffer) {
+  std::lock_guard lock(lock_);
+  if (--buffer->pins == 0) LruPushNewest(buffer->index);
+}
+
+void TPageCache::MarkDirty(TPageBuffer* buffer) {
+  buffer->dirty = true;
+  buffer->verdict.store(1, std::memory_order_relaxed);
+}
+
+void TPageCache::Checkpoint() {
+  std::lock_guard lock(lock_);
+  if (!journal_) return;
+  std::vector<TPageBuffer*> dirty;
+  for (auto& b : buffers_)
+    if (b->dirty && b->position != UINT32_MAX) dirty.push_back(b.get());
+  if (dirty.empty() && journalIndex_.empty()) return;
+  for (TPageBuffer* b : dirty)
+    journalIndex_[b->position] = TJournalFrame{b->size, journal_->Append(b->position, b->data.get(), b->size)};
+  uint64_t logical = LogicalSize();
+  Reached(TCheckpointStep::JournalWritten);
+  journal_->Commit(logical);
+  Reached(TCheckpointStep::Committed);
+
+  // The journal is durable now: the pages may go to their places.
+  std::vector<uint32_t> positions;
+  positions.reserve(journalIndex_.size());
+  for (auto& [position, frame] : journalIndex_) positions.push_back(position);
+  std::sort(positions.begin(), positions.end());
+  std::vector<uint8_t> scratch(fmt::kRootSize);
+  for (uint32_t position : positions) {
+    const TJournalFrame& frame = journalIndex_[position];
+    const uint8_t* bytes = nullptr;
+    size_t n = fmt::PageNumber(position);
+    if (position == 0) bytes = buffers_[0]->data.get();
+    else if (position == fmt::kFirstDataPage) bytes = buffers_[1]->data.get();
+    else if (n < pageMap_.size() && pageMap_[n] >= 0) bytes = buffers_[pageMap_[n]]->data.get();
+    if (!bytes) {
+      journal_->ReadPage(frame.offset, scratch.data(), frame.length);
+      bytes = scratch.data();
+    }
+    file_.WriteAt(position, bytes, frame.length);
+    Reached(TCheckpointStep::PageInPlace);
+  }
+  file_.SyncData();
+  Reached(TCheckpointStep::InPlaceSynced);
+  physicalSize_ = std::max(physicalSize_, file_.Size());
+  checkpointSize_ = logical;
+  for (TPageBuffer* b : dirty) b->dirty = false;
+  journalIndex_.clear();
+  journal_->Reset();
+}
+
+void TPageCache::DiscardChanges() {
+  std::lock_guard lock(lock_);
+  // Pages read back from the journal hold discarded changes too: empty the whole pool.
+  for (auto& b : buffers_) {
+    if (b->fixed || b->pins > 0) continue;
+    if (b->position != UINT32_MAX) MapPage(b->position, -1);
+    b->position = UINT32_MAX;
+    b->dirty = false;
+  }
+  journalIndex_.clear();
+  if (journal_) journal_->Reset();
+  logicalSize_.store(checkpointSize_, std::memory_order_release);
+  for (size_t i = 0; i < 2; ++i) {
+    TPageBuffer& b = *buffers_[i];
+    if (!ReadPage(b.position, b.data.get(), b.size)) std::memset(b.data.get(), 0, b.size);
+    b.dirty = false;
+    b.verdict.store(0, std::memory_order_relaxed);
+  }
+}
+
+}  // namespace zev
