@@ -15,6 +15,8 @@ namespace {
 constexpr uint32_t kMatchLimit = 1'000'000;
 constexpr uint32_t kDepthLimit = 10'000;
 constexpr uint32_t kHeapLimitKiB = 16 * 1024;
+constexpr size_t kJitStackStart = 32 * 1024;
+constexpr size_t kJitStackMax = 512 * 1024;
 
 pcre2_code* Code(void* p) { return static_cast<pcre2_code*>(p); }
 
@@ -22,25 +24,41 @@ struct TMatchDataDeleter {
   void operator()(pcre2_match_data* d) const { pcre2_match_data_free(d); }
 };
 
-// Match data for the stateless Matches(): one per thread, never shared. Only "whether"
-// is asked, so one offset pair suffices and the library has the least to copy.
-pcre2_match_data* ThreadMatchData() {
-  static thread_local std::unique_ptr<pcre2_match_data, TMatchDataDeleter> data(pcre2_match_data_create(1, nullptr));
-  return data.get();
-}
+// What a thread needs to run expressions, never shared with another thread: the match
+// data of Matches() (only "whether" is asked, so one offset pair suffices and the library
+// has the least to copy), a JIT stack, and the context that carries the limits and
+// hands that stack to the JIT code.
+class TThreadMatchState {
+ public:
+  TThreadMatchState()
+      : data_(pcre2_match_data_create(1, nullptr)),
+        stack_(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr)),
+        context_(pcre2_match_context_create(nullptr)) {
+    pcre2_set_match_limit(context_, kMatchLimit);
+    pcre2_set_depth_limit(context_, kDepthLimit);
+    pcre2_set_heap_limit(context_, kHeapLimitKiB);
+    if (stack_) pcre2_jit_stack_assign(context_, nullptr, stack_);
+  }
+  ~TThreadMatchState() {
+    pcre2_match_context_free(context_);
+    pcre2_jit_stack_free(stack_);
+    pcre2_match_data_free(data_);
+  }
+  TThreadMatchState(const TThreadMatchState&) = delete;
+  TThreadMatchState& operator=(const TThreadMatchState&) = delete;
 
-// The limits are the same for every expression; the context is only read while
-// matching, so one instance serves all threads. JIT code runs on the library's default
-// stack of 32 KiB on the calling thread's own stack, which needs no sharing either.
-const pcre2_match_context* LimitedContext() {
-  static pcre2_match_context* context = [] {
-    pcre2_match_context* c = pcre2_match_context_create(nullptr);
-    pcre2_set_match_limit(c, kMatchLimit);
-    pcre2_set_depth_limit(c, kDepthLimit);
-    pcre2_set_heap_limit(c, kHeapLimitKiB);
-    return c;
-  }();
-  return context;
+  pcre2_match_data* Data() const { return data_; }
+  pcre2_match_context* Context() const { return context_; }
+
+ private:
+  pcre2_match_data* data_;
+  pcre2_jit_stack* stack_;
+  pcre2_match_context* context_;
+};
+
+TThreadMatchState& ThreadState() {
+  static thread_local TThreadMatchState state;
+  return state;
 }
 
 std::string LibraryMessage(int code) {
@@ -62,7 +80,7 @@ uint32_t LibraryOptions(uint32_t options) {
 // limits are counted differently, rather than being reported as not matching.
 int Run(pcre2_code* code, bool jitted, std::string_view text, size_t start, pcre2_match_data* data) {
   auto subject = reinterpret_cast<PCRE2_SPTR>(text.data());
-  auto context = const_cast<pcre2_match_context*>(LimitedContext());
+  pcre2_match_context* context = ThreadState().Context();
   if (jitted) {
     int rc = pcre2_jit_match(code, subject, text.size(), start, 0, data, context);
     if (rc != PCRE2_ERROR_JIT_STACKLIMIT) return rc;
@@ -110,7 +128,7 @@ void TPerlre::SetPattern(const std::string& text) {
 bool TPerlre::Matches(std::string_view text) const {
   if (!code_) return false;
   // 0 is a match whose groups did not fit the offset vector.
-  return Run(Code(code_), jitted_, text, 0, ThreadMatchData()) >= 0;
+  return Run(Code(code_), jitted_, text, 0, ThreadState().Data()) >= 0;
 }
 
 void TPerlre::SetSubject(std::string_view text) {
