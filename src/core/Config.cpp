@@ -70,6 +70,20 @@ std::vector<std::string> ReadList(const TZevIniFile& ini, const char* key, const
   return items;
 }
 
+// 32-bit values are stored as their four bytes, least significant first, whatever the
+// machine's byte order.
+uint32_t ReadHex32(const TZevIniFile& ini, std::string_view section, std::string_view key) {
+  uint8_t b[4];
+  ini.ReadHexBytes(section, key, 4, b);
+  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+}
+
+void WriteHex32(TZevIniFile& ini, std::string_view section, std::string_view key, uint32_t value) {
+  uint8_t b[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+                  static_cast<uint8_t>(value >> 24)};
+  ini.WriteHexBytes(section, key, 4, b);
+}
+
 std::string WithSlash(std::string dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
   return dir;
@@ -134,9 +148,7 @@ void TConfig::Load() {
 
 void TConfig::LoadFlags(int64_t iniVersion) {
   if (ini_.ValueExists(kConfig, "Flags")) {
-    uint8_t bytes[4];
-    ini_.ReadHexBytes(kConfig, "Flags", 4, bytes);
-    Flags = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    Flags = ReadHex32(ini_, kConfig, "Flags");
   } else {
     // Checking free space on the root of the target drive is a workaround for old
     // systems without per-directory free space; Linux asks the target's own file system.
@@ -216,8 +228,8 @@ void TConfig::LoadColors(int64_t iniVersion) {
   for (int i = 0; i < kColorCount; ++i) {
     std::string name = kColorDefaults[i].name;
     uint32_t fg = kColorDefaults[i].fg, bg = kColorDefaults[i].bg;
-    if (ini_.ValueExists(kColors, name + "FG")) ini_.ReadHexBytes(kColors, name + "FG", 4, &fg);
-    if (ini_.ValueExists(kColors, name + "BG")) ini_.ReadHexBytes(kColors, name + "BG", 4, &bg);
+    if (ini_.ValueExists(kColors, name + "FG")) fg = ReadHex32(ini_, kColors, name + "FG");
+    if (ini_.ValueExists(kColors, name + "BG")) bg = ReadHex32(ini_, kColors, name + "BG");
     uint32_t style = fg >> 24;
     if (style & kStyleBold) BoldSet |= 1u << i;
     if (style & kStyleItalic) ItalicSet |= 1u << i;
@@ -246,11 +258,11 @@ void TConfig::MigrateViewFilters() {
     std::string section = "ViewFilter:" + std::to_string(n);
     if (!ini_.SectionExists(section)) break;
     uint32_t flags = 0;
-    if (ini_.ValueExists(section, "Flags")) ini_.ReadHexBytes(section, "Flags", 4, &flags);
+    if (ini_.ValueExists(section, "Flags")) flags = ReadHex32(ini_, section, "Flags");
     uint32_t old = flags;
     if (!ini_.ReadString(section, "ShowRE", "").empty() && (flags & kShowAll) != kShowAll) flags |= 1u << 5 | 1u << 9;
     if (!ini_.ReadString(section, "HideRE", "").empty() && (flags & kHideAll) != kHideAll) flags |= 1u << 6 | 1u << 10;
-    if (flags != old) ini_.WriteHexBytes(section, "Flags", 4, &flags);
+    if (flags != old) WriteHex32(ini_, section, "Flags", flags);
   }
 }
 
@@ -271,7 +283,7 @@ void TConfig::MigrateServerLimits() {
 
 void TConfig::Save() {
   ini_.WriteInteger(kConfig, "INIVersion", kSavedIniVersion);
-  ini_.WriteHexBytes(kConfig, "Flags", 4, &Flags);
+  WriteHex32(ini_, kConfig, "Flags", Flags);
   DataStore = WithSlash(DataStore);
   if (DataStore != defaultDataDir_) ini_.WriteString(kConfig, "DataStore", DataStore);
   else ini_.DeleteKey(kConfig, "DataStore");
@@ -334,8 +346,8 @@ void TConfig::SaveColors() {
                      (IsUnderline(i) ? kStyleUnderline : 0) | (IsStrikeOut(i) ? kStyleStrikeOut : 0);
     uint32_t fg = (FGColors[i] & 0xFFFFFF) | style << 24;
     std::string name = kColorDefaults[i].name;
-    ini_.WriteHexBytes(kColors, name + "FG", 4, &fg);
-    ini_.WriteHexBytes(kColors, name + "BG", 4, &BGColors[i]);
+    WriteHex32(ini_, kColors, name + "FG", fg);
+    WriteHex32(ini_, kColors, name + "BG", BGColors[i]);
   }
 }
 
