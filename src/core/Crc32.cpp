@@ -12,6 +12,7 @@
 
 #include <isa-l/crc.h>
 
+#include "core/Crc32Fold.h"
 #include "core/Log.h"
 
 namespace zev {
@@ -45,13 +46,31 @@ constexpr std::array<uint32_t, kSquareCount> MakeSquares() {
 }
 constexpr std::array<uint32_t, kSquareCount> kSquares = MakeSquares();
 
-// x^(8 * bytes) modulo the polynomial: appending `bytes` zero bytes multiplies a CRC
-// register by this.
-uint32_t ShiftForBytes(uint64_t bytes) {
+// x^(e * 2^scale) modulo the polynomial. Appending n zero bytes to the data multiplies a
+// CRC register by x^(n * 2^3); the scale keeps 8 * n from overflowing.
+constexpr uint32_t PowerModP(uint64_t e, unsigned scale = 0) {
   uint32_t p = 1u << 31;  // x^0
-  for (unsigned k = 3; bytes != 0; bytes >>= 1, ++k)
-    if (bytes & 1) p = MultiplyModP(kSquares[k], p);
+  for (unsigned k = scale; e != 0; e >>= 1, ++k)
+    if (e & 1) p = MultiplyModP(kSquares[k], p);
   return p;
+}
+
+constexpr uint64_t FoldKey(uint64_t exponent) { return uint64_t{PowerModP(exponent)} << 1; }
+
+constexpr TCrc32FoldKeys MakeFoldKeys() {
+  return {FoldKey(1024 + 32), FoldKey(1024 - 32), FoldKey(256 + 32), FoldKey(256 - 32),
+          FoldKey(128 + 32), FoldKey(128 - 32)};
+}
+// The published constant for one 128-bit lane confirms the bit order.
+static_assert(FoldKey(128 + 32) == 0x1751997d0ull && FoldKey(128 - 32) == 0x0ccaa009eull);
+
+bool CpuCanFold() {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq");
+#else
+  return false;
+#endif
 }
 
 std::string CrcFailureText(const std::string& cause, const std::string& fileName) {
@@ -63,13 +82,19 @@ constexpr size_t kFileBlock = 256 * 1024;
 
 }  // namespace
 
+constinit const TCrc32FoldKeys kCrc32FoldKeys = MakeFoldKeys();
+
 uint32_t UpdateCrc32(const void* data, size_t len, uint32_t crc) {
+  static const bool canFold = CpuCanFold();
   if (len == 0) return crc;
+#if defined(__x86_64__)
+  if (canFold && len >= kCrc32FoldMinimum) return Crc32FoldAvx2(crc, static_cast<const uint8_t*>(data), len);
+#endif
   return crc32_gzip_refl(crc, static_cast<const unsigned char*>(data), len);
 }
 
 uint32_t Crc32Combine(uint32_t crcA, uint32_t crcB, uint64_t lenB) {
-  return MultiplyModP(ShiftForBytes(lenB), crcA) ^ crcB;
+  return MultiplyModP(PowerModP(lenB, 3), crcA) ^ crcB;
 }
 
 bool CalcFileCRC32(const std::string& fileName, uint32_t& crc) {
