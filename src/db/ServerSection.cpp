@@ -49,6 +49,15 @@ uint32_t ReadFlags(const TZevIniFile& ini, const std::string& section, uint32_t 
   return flags;
 }
 
+// Control characters cannot be part of a host name; the settings file would turn some of
+// them into blanks on the next save anyway.
+std::string ReadHost(const TZevIniFile& ini, const std::string& section) {
+  std::string host = ini.ReadString(section, "Host", "");
+  for (char& c : host)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return std::string(Trim(host));
+}
+
 void ApplyFlagInvariants(TServer& node) {
   if (!node.Has(sfXHDR)) node.Exclude(sfXHDRLines);
   if (!node.Has(sfByMessageID)) node.Exclude(sfSkipGroup);
@@ -172,7 +181,7 @@ FServerSectionHead ReadServerHead(const TZevIniFile& ini, const std::string& sec
 }
 
 void ReadServerSettings(const TZevIniFile& ini, const std::string& section, TServer& node, TDateTime now) {
-  node.SetHost(std::string(Trim(ini.ReadString(section, "Host", ""))));
+  node.SetHost(ReadHost(ini, section));
   node.Port = ReadPort(ini, section);
   node.Flags = ReadFlags(ini, section, node.Parent() ? ServerFlagBit(sfInherit) : 0);
   ApplyFlagInvariants(node);
