@@ -1,9 +1,10 @@
 #pragma once
 // The article operations the offset maps need: dropping the reference a map entry holds,
-// flushing the article database after references went, and the record reads and writes
-// of automatic marking and the .newsrc export. The article accessor provides them at run
-// time (start-up points gMapArticles at it); tests give a model of their own. Each
-// operation takes the accessor's lock itself.
+// flushing the article database after references went, and the record reads and changes
+// of automatic marking and the .newsrc export. TAccessorMapArticles provides them on the
+// shared article accessor (start-up points gMapArticles at it); tests give a model of
+// their own. Each operation takes the accessor's lock itself; the maps never call one
+// while they hold their own lock.
 #include <string>
 
 #include "db/MsgData.h"
@@ -19,8 +20,8 @@ class TMapArticles {
   virtual void Flush() = 0;
   // The article's record; false when it cannot be read.
   virtual bool Read(TArticleOffset offset, FMsgData& record) = 0;
-  // Stores a changed record.
-  virtual void Write(TArticleOffset offset, const FMsgData& record) = 0;
+  // Sets one flag of the article and stores the record.
+  virtual void IncludeFlag(TArticleOffset offset, TArticleFlag flag) = 0;
   // The first part of the article's file (the article itself when it has no earlier
   // part); 0 when it cannot be read.
   virtual TArticleOffset FirstPart(TArticleOffset offset) = 0;

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/DateTime.h"
@@ -76,6 +77,9 @@ class TSrvGrp {
   // pending. With `extend` (a refresh of older articles) the range may also grow at the
   // front. Loads and releases the map itself.
   void AdjustServerFile(uint32_t newFirst, uint32_t newLast, bool extend);
+  // The server renumbered the group: no entry of the old numbering may stand for the new
+  // one. Every article reference goes and the map is rebuilt for the range, all pending.
+  void RebuildServerFile(uint32_t newFirst, uint32_t newLast);
   // Drops this pair's reference to every article in the map; every entry becomes 0.
   bool ReleaseAllArticles();
 
@@ -128,8 +132,8 @@ class TSrvGrp {
   void FixWindow(uint64_t excess, uint64_t oldLastPos);
   void CollectReferences(size_t from, size_t to, std::vector<uint32_t>& out) const;
   void ReleaseAllLocked(std::vector<uint32_t>& released);
-  uint32_t FindArtNo(TArticleOffset offset) const;
-  void NoteQueuedArticle(TArticleOffset offset);
+  std::unordered_map<TArticleOffset, uint32_t> FindArtNos(const std::vector<TArticleOffset>& offsets) const;
+  void NoteQueuedArticles(const std::vector<TArticleOffset>& offsets);
 
   TServer* server_;
   TGroup* group_;

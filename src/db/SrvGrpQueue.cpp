@@ -1,4 +1,5 @@
 // What the queue and the .newsrc export ask of a server-group's map.
+#include <unordered_map>
 #include <unordered_set>
 
 #include "core/Config.h"
@@ -57,22 +58,31 @@ std::string TSrvGrp::ReadRanges() {
   return out;
 }
 
-uint32_t TSrvGrp::FindArtNo(TArticleOffset offset) const {
+std::unordered_map<TArticleOffset, uint32_t> TSrvGrp::FindArtNos(const std::vector<TArticleOffset>& offsets) const {
+  std::unordered_map<TArticleOffset, uint32_t> found;
+  for (TArticleOffset o : offsets) found.emplace(o, 0);
   {
+    // One pass over the map for the whole file, however many parts it has.
     std::lock_guard lock(mapLock_);
-    for (size_t i = 1; i < offsMap_.size(); ++i)
-      if (offsMap_[i] == offset) return static_cast<uint32_t>(offsMap_[0] + (i - 1));
+    for (size_t i = 1; i < offsMap_.size(); ++i) {
+      auto it = found.find(offsMap_[i]);
+      if (it != found.end() && it->second == 0) it->second = static_cast<uint32_t>(offsMap_[0] + (i - 1));
+    }
   }
-  return GetReverse(offset);
+  for (auto& [offset, artNo] : found)
+    if (artNo == 0) artNo = GetReverse(offset);
+  return found;
 }
 
-void TSrvGrp::NoteQueuedArticle(TArticleOffset offset) {
-  if (!gQueueIndex) return;
-  if (uint32_t artNo = FindArtNo(offset)) gQueueIndex->SetArtNo(*server_, *group_, artNo, offset);
+void TSrvGrp::NoteQueuedArticles(const std::vector<TArticleOffset>& offsets) {
+  if (!gQueueIndex || offsets.empty()) return;
+  for (auto [offset, artNo] : FindArtNos(offsets))
+    if (artNo != 0) gQueueIndex->SetArtNo(*server_, *group_, artNo, offset);
   // Servers that serve articles only fetch by Message-ID: their "number" is 1.
   if (!gServerGroups) return;
   for (const auto& sg : gServerGroups->EntriesOf(*group_))
-    if (sg->Server().ServerMode == smArticles) gQueueIndex->SetArtNo(sg->Server(), *group_, 1, offset);
+    if (sg->Server().ServerMode == smArticles)
+      for (TArticleOffset offset : offsets) gQueueIndex->SetArtNo(sg->Server(), *group_, 1, offset);
 }
 
 void TSrvGrp::AutoMarkFile(TArticleOffset offset, TBodyQueue& queue) {
@@ -87,20 +97,20 @@ void TSrvGrp::AutoMarkFile(TArticleOffset offset, TBodyQueue& queue) {
   }
   int firstPartScore = gConfig ? gConfig->FirstPartScore : 1;
   std::unordered_set<TArticleOffset> seen;
+  std::vector<TArticleOffset> toFetch;
   FMsgData part{};
   for (TArticleOffset at = gMapArticles->FirstPart(offset);
        at >= kFirstArticleOffset && seen.size() < kMaxChainParts && seen.insert(at).second; at = part.FNextPart) {
     if (!gMapArticles->Read(at, part)) break;
     if (!HasFlag(part, afMarked) && !HasFlag(part, afDownloaded)) {
-      SetFlag(part, afMarked);
-      gMapArticles->Write(at, part);
+      gMapArticles->IncludeFlag(at, afMarked);
       int score = part.FScore + (HasFlag(part, afMultiPart) && part.FPartNo == 1 ? firstPartScore : 0);
       queue.PutBodyCommand(*group_, 0, score, at);
     }
-    // After the record is written: changing the directory rewrites the record itself.
     if (gMapArticles->DownloadDir(at) != dir) gMapArticles->SetDownloadDir(at, dir);
-    if (!HasFlag(part, afDownloaded)) NoteQueuedArticle(at);
+    if (!HasFlag(part, afDownloaded)) toFetch.push_back(at);
   }
+  NoteQueuedArticles(toFetch);
 }
 
 void TSrvGrp::QueueMarked(TMap2& marked, TBodyQueue& queue) {

@@ -46,10 +46,9 @@ class TArticleModel : public TMapArticles {
     record = it->second;
     return true;
   }
-  void Write(TArticleOffset offset, const FMsgData& record) override {
+  void IncludeFlag(TArticleOffset offset, TArticleFlag flag) override {
     std::lock_guard lock(articleLock);
-    records[offset] = record;
-    ++writes;
+    SetFlag(records[offset], flag);
   }
   TArticleOffset FirstPart(TArticleOffset offset) override {
     std::lock_guard lock(articleLock);
@@ -70,7 +69,7 @@ class TArticleModel : public TMapArticles {
   std::map<TArticleOffset, FMsgData> records;
   std::map<TArticleOffset, std::string> dirs;
   std::vector<TArticleOffset> released;
-  int flushes = 0, writes = 0;
+  int flushes = 0;
 };
 
 class TCatalogModel : public TNewsgroupCatalog {

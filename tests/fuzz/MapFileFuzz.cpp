@@ -31,7 +31,7 @@ class TCheckedArticles : public zev::TMapArticles {
   }
   void Flush() override {}
   bool Read(zev::TArticleOffset, zev::FMsgData&) override { return false; }
-  void Write(zev::TArticleOffset, const zev::FMsgData&) override {}
+  void IncludeFlag(zev::TArticleOffset, zev::TArticleFlag) override {}
   zev::TArticleOffset FirstPart(zev::TArticleOffset) override { return 0; }
   std::string DownloadDir(zev::TArticleOffset) override { return {}; }
   void SetDownloadDir(zev::TArticleOffset, const std::string&) override {}
