@@ -39,3 +39,11 @@ function(zev_placeholder name)
   add_library(${name} INTERFACE)
   target_link_libraries(${name} INTERFACE ${ARGN})
 endfunction()
+
+# Rebuilds of the same sources in several build directories share one compiler cache
+# when ccache is installed (it is optional; CI builds without it).
+find_program(ZEV_CCACHE ccache)
+if(ZEV_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_C_COMPILER_LAUNCHER ${ZEV_CCACHE} base_dir=/ hash_dir=false)
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${ZEV_CCACHE} base_dir=/ hash_dir=false)
+endif()
