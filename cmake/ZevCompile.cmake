@@ -44,6 +44,6 @@ endfunction()
 # when ccache is installed (it is optional; CI builds without it).
 find_program(ZEV_CCACHE ccache)
 if(ZEV_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
-  set(CMAKE_C_COMPILER_LAUNCHER ${ZEV_CCACHE} base_dir=/ hash_dir=false)
-  set(CMAKE_CXX_COMPILER_LAUNCHER ${ZEV_CCACHE} base_dir=/ hash_dir=false)
+  set(CMAKE_C_COMPILER_LAUNCHER ${ZEV_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${ZEV_CCACHE})
 endif()
