@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <unistd.h>
@@ -39,12 +40,21 @@ class TCheckedArticles : public zev::TMapArticles {
 };
 
 struct FWorld {
-  FWorld() : ini(""), config(ini, MakeDir()), server(zev::snNewsServer, "S", nullptr), group(zev::gnNewsgroup, "alt.fuzz", nullptr) {
+  FWorld()
+      : dir(MakeDir()),
+        ini(""),
+        config(ini, dir),
+        server(zev::snNewsServer, "S", nullptr),
+        group(zev::gnNewsgroup, "alt.fuzz", nullptr) {
     zev::SetErrorLogPath("/dev/null");
     zev::gConfig = &config;
     zev::gMapArticles = &articles;
     zev::gMaxMapEntries = 1 << 14;
     server.SetHost("fuzz.example");
+  }
+  ~FWorld() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
   }
   static std::string MakeDir() {
     // Memory-backed when possible: every save syncs the file.
@@ -53,6 +63,7 @@ struct FWorld {
     if (!mkdtemp(dir.data())) abort();
     return dir + "/";
   }
+  std::string dir;
   zev::TZevIniFile ini;
   zev::TConfig config;
   TCheckedArticles articles;
