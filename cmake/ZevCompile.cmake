@@ -12,6 +12,10 @@ endif()
 if(ZEV_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   message(FATAL_ERROR "ZEV_FUZZ needs clang (configure with CXX=clang++-14 CC=clang-14)")
 endif()
+if(ZEV_FUZZ)
+  # Coverage instrumentation in the libraries too, so the fuzzers see which paths they reach.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 # Stack traces of logged exceptions resolve names through backtrace_symbols().
 set(CMAKE_ENABLE_EXPORTS ON)
