@@ -364,10 +364,11 @@ void TQueue::SetArticleScore(TArticleOffset offset, int score) {
 
 void TQueue::UpdateSizes(const std::vector<std::pair<TArticleOffset, uint64_t>>& sizes) {
   std::lock_guard lock(lock_);
-  for (const auto& [offset, size] : sizes) {
-    offsets_.ForEach(offset, [&](TQueueItem* item) {
+  for (const auto& entry : sizes) {
+    const uint32_t after = Size32(entry.second);
+    offsets_.ForEach(entry.first, [&](TQueueItem* item) {
       if (item->Has(qfUncounted)) return;
-      const uint32_t before = item->Data[1], after = Size32(size);
+      const uint32_t before = item->Data[1];
       item->Data[1] = after;
       totalBytes_.fetch_add(after);
       totalBytes_.fetch_sub(std::min<uint64_t>(before, totalBytes_.load()));
