@@ -179,4 +179,25 @@ void TSrvGrp::AdjustServerFile(uint32_t newFirst, uint32_t newLast, bool extend)
   ExpireAll(released);
 }
 
+void TSrvGrp::RebuildServerFile(uint32_t newFirst, uint32_t newLast) {
+  std::vector<uint32_t> released;
+  {
+    std::lock_guard lock(mapLock_);
+    struct FRelease {
+      TSrvGrp& sg;
+      ~FRelease() {
+        sg.SaveOffsMap();
+        sg.ReleaseOffsMap();
+      }
+    } release{*this};
+    // A map cut to its first value stays loaded, and the adjustment rebuilds it.
+    LoadOffsMap();
+    CollectReferences(1, offsMap_.size(), released);
+    offsMap_.resize(1);
+    AdjustLocked(newFirst, newLast, false, released);
+    ReleaseOffsMap();
+  }
+  ExpireAll(released);
+}
+
 }  // namespace zev
