@@ -25,10 +25,12 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/DateTime.h"
 #include "db/BodyQueue.h"
+#include "db/SrvGrp.h"
 #include "download/CommandSource.h"
 #include "download/QueueArticles.h"
 #include "download/QueueBackoff.h"
@@ -52,8 +54,14 @@ class TQueueGroupSelection;
 class TServer;
 class TServerTree;
 
-// The manual refresh modes of the group menu; automatic refreshes use rmPlain.
-enum TRefreshMode : uint8_t { rmPlain = 0, rmNewOnly = 1, rmNewAndMissing = 2, rmAllAgain = 3, rmXpat = 4 };
+// The refresh modes of the group menu are the server-groups' refresh kinds; automatic
+// refreshes use rmPlain.
+using TRefreshMode = TRefreshKind;
+constexpr TRefreshMode rmPlain = rkPlain;
+constexpr TRefreshMode rmNewOnly = rkNewOnly;
+constexpr TRefreshMode rmNewAndMissing = rkNewAndMissing;
+constexpr TRefreshMode rmAllAgain = rkAll;
+constexpr TRefreshMode rmXpat = rkXpat;
 
 class TQueue : public TCommandSource {
  public:
@@ -293,6 +301,7 @@ class TQueue : public TCommandSource {
   std::unordered_map<TNodeId, uint32_t> queuedBodies_;
   std::unordered_map<TNodeId, FXpatQuery> xpat_;
   std::unordered_map<TNodeId, FGroupSwitch> switches_;  // by slot
+  std::unordered_set<TNodeId> heldBackSlots_;           // slots showing why a download waits
   std::unordered_map<TNodeId, std::pair<std::string, TNodeId>> slotGroups_;  // by slot: selected name, group
   struct FItemRef {
     TQueueItem* item;

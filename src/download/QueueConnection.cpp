@@ -85,9 +85,15 @@ TQueue::FAction TQueue::DecideNext(TConnectionFace& connection, const FSlotFacts
     TQueueItem* item = SelectNextItem(s);
     if (!item) break;
     FAction action = CommandFor(connection, item, s);
-    if (action.kind != FAction::None) return action;
+    if (action.kind == FAction::None) continue;
+    // A download that waited for disk space goes on: its note on the slot is over.
+    if (heldBackSlots_.erase(s.slotId)) s.slot->Status.Set(TSlotStatus::StatusMessage, {});
+    return action;
   }
-  if (!s.heldBack.empty()) s.slot->Status.Set(TSlotStatus::StatusMessage, s.heldBack);
+  if (!s.heldBack.empty()) {
+    s.slot->Status.Set(TSlotStatus::StatusMessage, s.heldBack);
+    heldBackSlots_.insert(s.slotId);
+  }
   return FAction::MakeReady();
 }
 

@@ -270,6 +270,7 @@ TEST_F(QueueConnectionTest, AFileThatDidNotFitIsHeldBackThenTriedAgain) {
   EXPECT_GT(attempts, 1) << "held back after the disk had room again";
   EXPECT_LE(attempts, TQueueFreeSpace::kDelayAttempts);
   EXPECT_EQ(c.commands.back().text, "body 5100");
+  EXPECT_EQ(SlotOf(a).Status.Get(TSlotStatus::StatusMessage), "");
 }
 
 TEST_F(QueueConnectionTest, AFailedFreeSpaceQueryMeansDoNotStart) {

@@ -1,6 +1,8 @@
 // The queue's items: adding, counting, file sets, refreshes and removal.
 #include "QueueTestSupport.h"
 #include "core/Format.h"
+#include "db/SGLst.h"
+#include "download/QueueServerGroupLists.h"
 
 using namespace zev;
 
@@ -296,6 +298,40 @@ TEST_F(QueueTest, SummaryTexts) {
   EXPECT_EQ(queue.SummaryText(), "1 (" + FormatSizeKB(uint64_t{2048}) + ")");
   EXPECT_EQ(queue.StatusHint("5 mins"), "Marked 1 articles totaling " + FormatSizeKB(uint64_t{2048}) +
                                             " for download, ETA 5 mins");
+}
+
+TEST_F(QueueTest, TheServerGroupListsAnswerForTheQueue) {
+  TSGLst serverGroupList, queueIndex;
+  TQueueServerGroupLists lists(serverGroupList, queueIndex);
+  TGroup* other = AddGroup("alt.other");
+  queueIndex.SetArtNo(*a, *g, 500, 100);
+  queueIndex.SetArtNo(*b, *other, 700, 100);
+  std::vector<FArticleSource> found;
+  lists.Sources(100, found);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].server, a);
+  EXPECT_EQ(found[0].artNo, 500u);
+  EXPECT_EQ(found[1].group, other);
+  lists.ForgetArtNo(*b, nullptr, 100);
+  found.clear();
+  lists.Sources(100, found);
+  EXPECT_EQ(found.size(), 1u);
+
+  EXPECT_FALSE(lists.HasRecord(*a, *g));
+  auto entry = serverGroupList.FindOrCreate(*a, *g, true);
+  ASSERT_TRUE(lists.HasRecord(*a, *g));
+  entry->Validated = true;
+  lists.RefreshQueued(*a, *g);
+  EXPECT_FALSE(lists.RefreshIdle(*a, *g));
+  EXPECT_FALSE(entry->FirstRefresh);
+  EXPECT_FALSE(entry->Validated) << "the first refresh since start-up checks for expired articles";
+  entry->Validated = true;
+  lists.RefreshQueued(*a, *g);
+  EXPECT_TRUE(entry->Validated);
+  lists.SetRefreshKind(*a, *g, rmNewOnly);
+  EXPECT_EQ(entry->RefreshKind, rmNewOnly);
+  entry->SetLastRefresh(today);
+  EXPECT_EQ(lists.LastRefresh(*a, *g), today);
 }
 
 TEST(QueueItemKinds, XmlWordsReadBackInAnyCase) {
