@@ -63,7 +63,7 @@ const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out,
   const __m256i kDot = _mm256_set1_epi8('.');
   const __m256i kY = _mm256_set1_epi8('y');
   const __m256i k42 = _mm256_set1_epi8(42);
-  const __m256i k64 = _mm256_set1_epi8(64);
+  const __m256i k106 = _mm256_set1_epi8(106);
   const TYencShuffleRow* table = YencShuffleTable();
   __m256i carryEq = LastByteSet(state.escape);
   __m256i carryLf = LastByteSet(state.pos == TYencLinePos::Start);
@@ -85,8 +85,8 @@ const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out,
         _mm256_and_si256(lineB, _mm256_cmpeq_epi8(b, kDot)));
     __m256i bad = _mm256_or_si256(badA, badB);
     if (!_mm256_testz_si256(bad, bad)) break;
-    __m256i valA = _mm256_sub_epi8(_mm256_sub_epi8(a, k42), _mm256_and_si256(escA, k64));
-    __m256i valB = _mm256_sub_epi8(_mm256_sub_epi8(b, k42), _mm256_and_si256(escB, k64));
+    __m256i valA = _mm256_sub_epi8(a, _mm256_blendv_epi8(k42, k106, escA));
+    __m256i valB = _mm256_sub_epi8(b, _mm256_blendv_epi8(k42, k106, escB));
     uint32_t keepA = ~static_cast<uint32_t>(_mm256_movemask_epi8(dropA));
     uint32_t keepB = ~static_cast<uint32_t>(_mm256_movemask_epi8(dropB));
     out = StoreKept(valA, keepA, table, out);

@@ -1,7 +1,7 @@
 // Differential fuzzing of the yEnc body decoder: every kernel, fed the same bytes in the
 // same random blocks (each an exact-size heap copy, so the sanitizer sees any read or
 // write past a block), must report the same events and produce the same bytes as the
-// byte-at-a-time reference, in place and into a separate buffer.
+// byte-at-a-time reference, in place or into a separate buffer.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -46,10 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const TSummary expected = Summarise(test::DecodeBody(body, {body.size() + 1}, false, *FindYencKernel("bytewise")));
   if (expected.consumed > body.size() || expected.data.size() > body.size()) std::abort();
+  const bool inPlace = (data[1] & 1) != 0;
   for (const TYencKernel& kernel : YencKernels()) {
-    for (bool inPlace : {true, false}) {
-      if (!(Summarise(test::DecodeBody(body, sizes, inPlace, kernel)) == expected)) std::abort();
-    }
+    if (!(Summarise(test::DecodeBody(body, sizes, inPlace, kernel)) == expected)) std::abort();
   }
   return 0;
 }
