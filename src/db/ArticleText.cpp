@@ -247,12 +247,9 @@ uint32_t TArticle::AddReference(TStringKind kind, std::string_view text, bool& c
   TBTree* list = ListOf(kind);
   try {
     uint8_t header[fmt::kStringHeaderSize] = {0, 0, 0, 0, 1, 0, 0, 0};
+    const int32_t plusOne[2] = {0, 1};
     TDataPointer dp = 0;
-    created = list->Insert(text.substr(0, fmt::kMaxKeyLength), header, dp);
-    if (!created && dp != 0) {
-      const int32_t plusOne[2] = {0, 1};
-      list->AddToRecord(dp, plusOne);
-    }
+    created = list->Insert(text.substr(0, fmt::kMaxKeyLength), header, dp, plusOne);
     if (dp != 0) return dp;
   } catch (const std::exception&) {
   }

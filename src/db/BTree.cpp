@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "core/Error.h"
 #include "core/Intl.h"
@@ -22,9 +23,11 @@ namespace {
 constexpr auto kFlushInterval = std::chrono::seconds(60);
 constexpr uint64_t kMinJournalLimit = 64ull << 20;
 
+// The coarse clock is enough for a one-minute timer and costs nothing per operation.
 int64_t NowTicks() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+  return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
 }
 bool FlushDue(int64_t lastFlush) {
   return NowTicks() - lastFlush >= std::chrono::duration_cast<std::chrono::nanoseconds>(kFlushInterval).count();
@@ -169,7 +172,8 @@ bool TBTree::Writable() const {
   return !ReadOnly();
 }
 
-std::string TBTree::NormalizeKey(std::string_view key, bool logTruncation) const {
+// Keys are zero-terminated texts in the file: a key ends at its first zero byte.
+std::string_view TBTree::NormalizeKey(std::string_view key, bool logTruncation) const {
   key = key.substr(0, std::min(key.size(), key.find('\0')));
   if (key.size() > kMaxKeyLength) {
     if (logTruncation)
@@ -177,7 +181,7 @@ std::string TBTree::NormalizeKey(std::string_view key, bool logTruncation) const
                           std::string(key).c_str(), static_cast<int>(kMaxKeyLength)));
     key = key.substr(0, kMaxKeyLength);
   }
-  return std::string(key);
+  return key;
 }
 
 uint32_t TBTree::RecordSlotSize(std::string_view key) const {
@@ -226,17 +230,38 @@ TPageRef TBTree::DataPageRef(uint32_t position) {
   return ref;
 }
 
-bool TBTree::TKeyReader::RecordKey(TDataPointer dp, std::string_view& key) {
+// Where the key text of the record `dp` starts and how many bytes of the page follow it.
+bool TBTree::TKeyReader::RecordText(TDataPointer dp, const char*& text, size_t& room) {
   uint32_t position = PageOf(dp);
-  if (!page_ || page_.Position() != position) {
-    page_ = tree_.DataPageRef(position);
-    if (!page_) return false;
-  }
   uint32_t at = OffsetIn(dp) + tree_.sizeParam_;
   if (OffsetIn(dp) < kKeyedFirstSlot || at >= kPageSize) return false;
-  const char* text = reinterpret_cast<const char*>(page_.Data() + at);
-  size_t len = strnlen(text, kPageSize - at);
-  if (at + len >= kPageSize || len > kMaxKeyLength) return false;
+  const uint8_t* data = nullptr;
+  if (exclusive_) {
+    if (position != kFirstDataPage && !tree_.ValidChild(position)) return false;
+    data = tree_.cache_->Peek(position);
+    if (!data || data[kKindField] != ntData) return false;
+  } else {
+    TPageRef* page = nullptr;
+    for (TPageRef& p : pages_)
+      if (p && p.Position() == position) page = &p;
+    if (!page) {
+      page = &pages_[next_++ % pages_.size()];
+      *page = tree_.DataPageRef(position);
+      if (!*page) return false;
+    }
+    data = page->Data();
+  }
+  text = reinterpret_cast<const char*>(data + at);
+  room = kPageSize - at;
+  return true;
+}
+
+bool TBTree::TKeyReader::RecordKey(TDataPointer dp, std::string_view& key) {
+  const char* text;
+  size_t room;
+  if (!RecordText(dp, text, room)) return false;
+  size_t len = strnlen(text, room);
+  if (len == room || len > kMaxKeyLength) return false;
   key = std::string_view(text, len);
   return true;
 }
@@ -249,8 +274,7 @@ uint32_t TBTree::LowerBound(const TNode& node, std::string_view key, bool& equal
   equal = false;
   while (lo < hi) {
     uint32_t mid = lo + (hi - lo) / 2;
-    std::string_view k;
-    int c = keys.KeyOf(node, mid, k) ? CompareKeys(k, key, ci) : 1;
+    int c = keys.Compare(node, mid, key, ci);
     if (c < 0) {
       lo = mid + 1;
     } else {
@@ -258,10 +282,7 @@ uint32_t TBTree::LowerBound(const TNode& node, std::string_view key, bool& equal
       if (c == 0) equal = true;
     }
   }
-  if (equal) {
-    std::string_view k;
-    equal = lo < node.Count() && keys.KeyOf(node, lo, k) && CompareKeys(k, key, ci) == 0;
-  }
+  if (equal) equal = lo < node.Count() && keys.Compare(node, lo, key, ci) == 0;
   return lo;
 }
 
@@ -269,8 +290,7 @@ uint32_t TBTree::LowerBound(const TNode& node, std::string_view key, bool& equal
 // the way stays pinned in `path` (writers restructure it); otherwise only the leaf.
 bool TBTree::Descend(std::string_view key, TPath& path, bool pinPath) {
   path.steps.clear();
-  if (pinPath) path.steps.reserve(8);
-  TKeyReader keys(*this);
+  TKeyReader keys(*this, pinPath);
   TStep step{cache_->Get(0), 0};
   for (size_t depth = 0;; ++depth) {
     TNode node(step.page.Data(), step.page.Size());
@@ -297,7 +317,7 @@ bool TBTree::Descend(std::string_view key, TPath& path, bool pinPath) {
 }
 
 bool TBTree::Find(std::string_view key, TDataPointer& dp) {
-  std::string k = NormalizeKey(key, false);
+  std::string_view k = NormalizeKey(key, false);
   std::shared_lock lock(lock_);
   TPath path;
   dp = 0;
@@ -353,7 +373,7 @@ std::string TBTree::ReadKeyText(TDataPointer dp) {
 
 bool TBTree::FindKeyOfData(std::string& key, TDataPointer dp) {
   if (!KeysInNodes()) return false;
-  std::string prefix = NormalizeKey(key, false);
+  std::string prefix(NormalizeKey(key, false));
   std::shared_lock lock(lock_);
   TPath path;
   if (!Descend(prefix, path, false)) return false;

@@ -17,6 +17,7 @@
 // crash the file opens holding everything up to the last completed Flush. Changes are
 // flushed at the latest every 60 seconds during writing, when the journal grows large,
 // and when the tree is closed.
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -70,6 +71,9 @@ class TBTree {
   // Adds `key` with the `sizeParam` bytes at `record`. False when the key exists (`dp` and
   // `record` then receive the stored record) or the file has no room (`dp` 0).
   bool Insert(std::string_view key, void* record, TDataPointer& dp);
+  // The same, but when the key exists `addIfPresent` is first added to the stored record
+  // as by AddToRecord (a reference count goes up in the same step).
+  bool Insert(std::string_view key, void* record, TDataPointer& dp, const int32_t* addIfPresent);
   bool DeleteKey(std::string_view key, bool deleteRecord);
   bool DeleteData(TDataPointer dp);
   bool ReadRecord(TDataPointer dp, void* record);
@@ -111,9 +115,25 @@ class TBTree {
     TPageRef page;
     uint32_t slot = 0;  // child position in the parent: 0 = LT child, i + 1 = entry i
   };
+  // The nodes from the root down to a leaf; no heap allocation per operation.
+  class TSteps {
+   public:
+    void clear() {
+      for (size_t i = 0; i < n_; ++i) items_[i] = TStep{};
+      n_ = 0;
+    }
+    void push_back(TStep&& step) { items_[n_++] = std::move(step); }
+    TStep& back() { return items_[n_ - 1]; }
+    TStep& operator[](size_t i) { return items_[i]; }
+    size_t size() const { return n_; }
+
+   private:
+    std::array<TStep, 20> items_;
+    size_t n_ = 0;
+  };
   struct TPath {
-    std::vector<TStep> steps;  // root first
-    uint32_t index = 0;        // entry position in the leaf
+    TSteps steps;        // root first
+    uint32_t index = 0;  // entry position in the leaf
     bool found = false;
   };
   class TKeyReader;
@@ -124,7 +144,7 @@ class TBTree {
   void ReplayJournal(TJournalIndex& leftover, uint64_t& logicalSize);
   void CheckFixedPages();
 
-  std::string NormalizeKey(std::string_view key, bool logTruncation) const;
+  std::string_view NormalizeKey(std::string_view key, bool logTruncation) const;
   bool Writable() const;
   uint32_t RecordSlotSize(std::string_view key) const;
   TPageRef IndexPage(uint32_t position);
@@ -135,7 +155,8 @@ class TBTree {
   TPageRef FirstLeaf();
   bool LocateRecord(TDataPointer dp, TPageRef& page, uint32_t& offset);
 
-  bool InsertLocked(std::string_view key, void* record, TDataPointer& dp);
+  bool InsertLocked(std::string_view key, void* record, TDataPointer& dp, const int32_t* addIfPresent);
+  void AddDeltas(uint8_t* record, const int32_t* deltas) const;
   bool DeleteKeyLocked(std::string_view key, bool deleteRecord);
   bool FinishDelete(std::string_view key, TDataPointer dp, bool wasFirst, bool deleteRecord);
   bool FreeRecord(TDataPointer dp);
@@ -152,7 +173,7 @@ class TBTree {
   bool SplitRoot(TPath& path, TNodeContent content);
   void CollapseRoot();
   void FixSeparator(std::string_view removedKey, TDataPointer removedDp);
-  bool LeafFirstKey(uint32_t position, TNodeEntry& first);
+  bool LeafFirstKey(uint32_t position, TDataPointer& dp, std::string& key);
   bool Underfull(const TNodeContent& content) const;
   static bool UnderfullBytes(uint32_t bytes);
   uint8_t NodeKind(bool dir, bool root) const;

@@ -1,5 +1,6 @@
 #pragma once
 // Pieces shared by the source files of TBTree; not for other users.
+#include <array>
 #include <exception>
 #include <mutex>
 
@@ -17,7 +18,8 @@ constexpr size_t kMaxDepth = 16;
 // the reader keeps the data page of the last record pinned for the next comparison.
 class TBTree::TKeyReader {
  public:
-  explicit TKeyReader(TBTree& tree) : tree_(tree) {}
+  // `exclusive`: the caller holds the tree alone, so record pages may be read unpinned.
+  explicit TKeyReader(TBTree& tree, bool exclusive = false) : tree_(tree), exclusive_(exclusive) {}
   // False when the key cannot be read (it then sorts after every key).
   bool KeyOf(const TNode& node, uint32_t i, std::string_view& key) {
     if (node.KeysInNode()) {
@@ -27,10 +29,23 @@ class TBTree::TKeyReader {
     return RecordKey(node.Dp(i), key);
   }
   bool RecordKey(TDataPointer dp, std::string_view& key);
+  // Compares the key of entry i with `key`; an unreadable key sorts after every key.
+  int Compare(const TNode& node, uint32_t i, std::string_view key, bool ci) {
+    if (node.KeysInNode()) return CompareText(node.KeyText(i), key, ci);
+    const char* text;
+    size_t room;
+    return RecordText(node.Dp(i), text, room) ? CompareTextBounded(text, room, key, ci) : 1;
+  }
 
  private:
+  bool RecordText(TDataPointer dp, const char*& text, size_t& room);
+
   TBTree& tree_;
-  TPageRef page_;
+  bool exclusive_;
+  // The data pages of the last few records read: a search compares against records
+  // spread over a handful of pages.
+  std::array<TPageRef, 6> pages_;
+  size_t next_ = 0;
 };
 
 // Runs one changing operation under the exclusive lock. An operation that fails half way

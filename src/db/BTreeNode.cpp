@@ -25,6 +25,40 @@ int CompareKeys(std::string_view a, std::string_view b, bool caseInsensitive) {
   return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
+int CompareText(const char* text, std::string_view key, bool caseInsensitive) {
+  if (!caseInsensitive) {
+    // Keys hold no zero byte, so strncmp stops only at the text's end or a difference.
+    int c = std::strncmp(text, key.data(), key.size());
+    if (c != 0) return c < 0 ? -1 : 1;
+    return text[key.size()] == 0 ? 0 : 1;
+  }
+  for (size_t i = 0;; ++i) {
+    uint8_t x = static_cast<uint8_t>(text[i]);
+    if (i == key.size()) return x == 0 ? 0 : 1;
+    uint8_t y = Fold(static_cast<uint8_t>(key[i]));
+    x = Fold(x);
+    if (x != y) return x < y ? -1 : 1;
+  }
+}
+
+int CompareTextBounded(const char* text, size_t room, std::string_view key, bool caseInsensitive) {
+  if (!caseInsensitive) {
+    size_t n = std::min(room, key.size());
+    int c = std::strncmp(text, key.data(), n);
+    if (c != 0) return c < 0 ? -1 : 1;
+    if (n == room) return 1;  // no end inside the room
+    return text[n] == 0 ? 0 : 1;
+  }
+  for (size_t i = 0;; ++i) {
+    if (i == room) return 1;
+    uint8_t x = static_cast<uint8_t>(text[i]);
+    if (i == key.size()) return x == 0 ? 0 : 1;
+    uint8_t y = Fold(static_cast<uint8_t>(key[i]));
+    x = Fold(x);
+    if (x != y) return x < y ? -1 : 1;
+  }
+}
+
 bool KeyHasPrefix(std::string_view key, std::string_view prefix, bool caseInsensitive) {
   return key.size() >= prefix.size() && CompareKeys(key.substr(0, prefix.size()), prefix, caseInsensitive) == 0;
 }
@@ -50,10 +84,12 @@ void TNode::SetEntry(uint32_t i, TDataPointer dp, uint32_t child, uint32_t keyOf
 bool TNode::InsertAt(uint32_t i, TDataPointer dp, uint32_t child, std::string_view key) {
   bool keyed = KeysInNode();
   uint32_t n = Count();
-  if (i > n || FreeSpace() < EntryBytes(keyed, key.size())) return false;
+  uint32_t lowest = LowestKey();
+  uint32_t used = kHeaderSize + kEntrySize * n;
+  if (i > n || lowest < used || lowest - used < EntryBytes(keyed, key.size())) return false;
   uint32_t keyOffset = 0;
   if (keyed) {
-    keyOffset = LowestKey() - static_cast<uint32_t>(key.size()) - 1;
+    keyOffset = lowest - static_cast<uint32_t>(key.size()) - 1;
     std::memcpy(p_ + keyOffset, key.data(), key.size());
     p_[keyOffset + key.size()] = 0;
   }
@@ -110,10 +146,18 @@ TNodeContent TNode::Content() const {
   c.lt = IsDir() ? Lt() : 0;
   uint32_t n = Count();
   c.entries.resize(n);
+  bool keyed = KeysInNode();
+  if (keyed) c.keys = std::make_unique<char[]>(size_);  // every text fits in the node's size
+  size_t at = 0;
   for (uint32_t i = 0; i < n; ++i) {
     c.entries[i].dp = Dp(i);
     c.entries[i].child = IsDir() ? Child(i) : 0;
-    if (KeysInNode()) c.entries[i].key = Key(i);
+    if (keyed) {
+      std::string_view k = Key(i);
+      std::memcpy(c.keys.get() + at, k.data(), k.size());
+      c.entries[i].key = std::string_view(c.keys.get() + at, k.size());
+      at += k.size();
+    }
   }
   return c;
 }

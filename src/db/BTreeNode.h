@@ -3,6 +3,7 @@
 // sorted by key, and in ntType2 nodes the key texts stored downward from the node's end.
 // A node is the root (24576 bytes) or one page (8192 bytes).
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,17 +12,19 @@
 
 namespace zev {
 
-// One entry taken out of a node, used while nodes are rebuilt.
+// One entry taken out of a node, used while nodes are rebuilt. The key (ntType2 nodes
+// only) points into the key copy of the content it came from, which outlives the rebuild.
 struct TNodeEntry {
   TDataPointer dp = 0;
-  uint32_t child = 0;  // page position of the child (internal nodes), 0 in leaves
-  std::string key;     // ntType2 nodes only
+  uint32_t child = 0;     // page position of the child (internal nodes), 0 in leaves
+  std::string_view key;
 };
 
-// A node's content apart from its header links.
+// A node's content apart from its header links, with its own copy of the key texts.
 struct TNodeContent {
   uint32_t lt = 0;  // page position of the child below the first key (internal nodes)
   std::vector<TNodeEntry> entries;
+  std::unique_ptr<char[]> keys;
 };
 
 class TNode {
@@ -46,7 +49,8 @@ class TNode {
   uint32_t Child(uint32_t i) const { return fmt::PagePosition(fmt::Load32(Entry(i) + 4) & fmt::kChildMask); }
   uint32_t KeyOffset(uint32_t i) const { return fmt::Load32(Entry(i) + 4) >> fmt::kKeyOffsetShift; }
   // The key text of entry i of an ntType2 node (the node has been validated).
-  std::string_view Key(uint32_t i) const { return reinterpret_cast<const char*>(p_ + KeyOffset(i)); }
+  std::string_view Key(uint32_t i) const { return KeyText(i); }
+  const char* KeyText(uint32_t i) const { return reinterpret_cast<const char*>(p_ + KeyOffset(i)); }
 
   // Bytes between the entries and the lowest key text.
   uint32_t FreeSpace() const;
@@ -83,6 +87,11 @@ class TNode {
 
 // Key order of a tree: unsigned bytes, optionally with a..z folded to A..Z.
 int CompareKeys(std::string_view a, std::string_view b, bool caseInsensitive);
+// The same for a zero-terminated text (of a validated node), without measuring it first.
+int CompareText(const char* text, std::string_view key, bool caseInsensitive);
+// The same for a text of which at most `room` bytes may be read; a text whose end does not
+// lie within them sorts after every key.
+int CompareTextBounded(const char* text, size_t room, std::string_view key, bool caseInsensitive);
 // True when `key` begins with `prefix` in the tree's order.
 bool KeyHasPrefix(std::string_view key, std::string_view prefix, bool caseInsensitive);
 

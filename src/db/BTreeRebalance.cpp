@@ -40,7 +40,7 @@ uint32_t ItemsBytes(const std::vector<TNodeEntry>& items, size_t from, size_t to
 // Divides `items` over k nodes of at most `capacity` bytes, each about equally full. In
 // internal nodes the first item of every node after the first moves up into the parent
 // and its child becomes that node's LT child; there every node keeps at least one entry.
-bool Spread(bool dir, bool keyed, uint32_t lt0, std::vector<TNodeEntry>& items, size_t k, uint32_t capacity,
+bool Spread(bool dir, bool keyed, uint32_t lt0, const std::vector<TNodeEntry>& items, size_t k, uint32_t capacity,
             TSpread& out) {
   size_t n = items.size();
   size_t perNode = dir ? 2 : 1;
@@ -59,7 +59,8 @@ bool Spread(bool dir, bool keyed, uint32_t lt0, std::vector<TNodeEntry>& items, 
     prev = cut;
   }
   cuts.push_back(n);
-  out.nodes.assign(k, TNodeContent{});
+  out.nodes.clear();
+  out.nodes.resize(k);
   out.separators.clear();
   size_t begin = 0;
   for (size_t j = 0; j < k; ++j) {
@@ -69,11 +70,11 @@ bool Spread(bool dir, bool keyed, uint32_t lt0, std::vector<TNodeEntry>& items, 
       node.lt = lt0;
     } else if (dir) {
       node.lt = items[from].child;
-      out.separators.push_back(std::move(items[from]));
+      out.separators.push_back(items[from]);
       ++from;
     }
     if (ItemsBytes(items, from, cuts[j], keyed) > capacity) return false;
-    node.entries.assign(std::make_move_iterator(items.begin() + from), std::make_move_iterator(items.begin() + cuts[j]));
+    node.entries.assign(items.begin() + from, items.begin() + cuts[j]);
     if (!dir && j > 0) out.separators.push_back(TNodeEntry{node.entries[0].dp, 0, node.entries[0].key});
     begin = cuts[j];
   }
@@ -85,10 +86,8 @@ bool SpreadInto(bool dir, bool keyed, uint32_t lt0, const std::vector<TNodeEntry
                 uint32_t capacity, TSpread& out) {
   size_t most = dir ? (items.size() + 1) / 2 : items.size();
   k = std::clamp<size_t>(k, 1, std::max<size_t>(most, 1));
-  for (size_t tries = 0; tries < 4 && k <= std::max<size_t>(most, 1); ++tries, ++k) {
-    std::vector<TNodeEntry> copy = items;
-    if (Spread(dir, keyed, lt0, copy, k, capacity, out)) return true;
-  }
+  for (size_t tries = 0; tries < 4 && k <= std::max<size_t>(most, 1); ++tries, ++k)
+    if (Spread(dir, keyed, lt0, items, k, capacity, out)) return true;
   return false;
 }
 
@@ -159,7 +158,7 @@ bool TBTree::Rebalance(TPath& path, size_t level, TNodeContent content) {
       TNodeEntry& sep = pc.entries[first + j - 1];
       items.push_back(TNodeEntry{sep.dp, contents[j].lt, sep.key});
     }
-    for (auto& e : contents[j].entries) items.push_back(std::move(e));
+    items.insert(items.end(), contents[j].entries.begin(), contents[j].entries.end());
   }
   uint64_t total = ItemsBytes(items, 0, items.size(), keyed);
   size_t k = overflow ? std::max(g, NodesFor(total, kOverflowFill, capacity))
@@ -256,13 +255,15 @@ void TBTree::CollapseRoot() {
       if (!kids.back()) return;
     }
     bool childDir = TNode(kids[0].Data(), kPageSize).IsDir();
+    std::vector<TNodeContent> parts;
     TNodeContent merged;
     for (size_t j = 0; j < kids.size(); ++j) {
-      TNodeContent c = TNode(kids[j].Data(), kPageSize).Content();
       if (TNode(kids[j].Data(), kPageSize).IsDir() != childDir) return;
+      parts.push_back(TNode(kids[j].Data(), kPageSize).Content());
+      TNodeContent& c = parts.back();
       if (j == 0) merged.lt = c.lt;
       else if (childDir) merged.entries.push_back(TNodeEntry{rc.entries[j - 1].dp, c.lt, rc.entries[j - 1].key});
-      for (auto& e : c.entries) merged.entries.push_back(std::move(e));
+      merged.entries.insert(merged.entries.end(), c.entries.begin(), c.entries.end());
     }
     uint32_t bytes = TNode::ContentBytes(merged, keyed);
     if (bytes > root.Capacity() || (root.Count() > 0 && bytes > kCollapseFill * root.Capacity())) return;
@@ -273,14 +274,14 @@ void TBTree::CollapseRoot() {
   }
 }
 
-bool TBTree::LeafFirstKey(uint32_t position, TNodeEntry& first) {
+bool TBTree::LeafFirstKey(uint32_t position, TDataPointer& dp, std::string& key) {
   TPageRef ref = IndexPage(position);
   for (size_t depth = 0; ref && depth < kMaxDepth; ++depth) {
     TNode node(ref.Data(), kPageSize);
     if (!node.IsDir()) {
       if (node.Count() == 0) return false;
-      first.dp = node.Dp(0);
-      if (node.KeysInNode()) first.key = node.Key(0);
+      dp = node.Dp(0);
+      if (node.KeysInNode()) key = node.Key(0);
       return true;
     }
     ref = IndexPage(node.Lt());
@@ -294,16 +295,17 @@ bool TBTree::LeafFirstKey(uint32_t position, TNodeEntry& first) {
 // bound (every key to their right is still above them).
 void TBTree::FixSeparator(std::string_view removedKey, TDataPointer /*removedDp*/) {
   TPageRef ref = cache_->Get(0);
-  TKeyReader keys(*this);
+  TKeyReader keys(*this, true);
   for (size_t depth = 0; ref && depth < kMaxDepth; ++depth) {
     TNode node(ref.Data(), ref.Size());
     if (!node.IsDir()) return;
     bool equal = false;
     uint32_t i = LowerBound(node, removedKey, equal, keys);
     if (equal) {
-      TNodeEntry next;
-      if (!LeafFirstKey(node.Child(i), next)) return;
-      if (KeysInNodes() ? node.ReplaceKey(i, next.key) : (node.SetDp(i, next.dp), true)) ref.MarkDirty();
+      TDataPointer nextDp = 0;
+      std::string nextKey;
+      if (!LeafFirstKey(node.Child(i), nextDp, nextKey)) return;
+      if (KeysInNodes() ? node.ReplaceKey(i, nextKey) : (node.SetDp(i, nextDp), true)) ref.MarkDirty();
       return;
     }
     ref = IndexPage(i == 0 ? node.Lt() : node.Child(i - 1));

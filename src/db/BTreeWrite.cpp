@@ -11,14 +11,16 @@ namespace zev {
 
 using namespace fmt;
 
-bool TBTree::Insert(std::string_view key, void* record, TDataPointer& dp) {
-  std::string k = NormalizeKey(key, true);
+bool TBTree::Insert(std::string_view key, void* record, TDataPointer& dp) { return Insert(key, record, dp, nullptr); }
+
+bool TBTree::Insert(std::string_view key, void* record, TDataPointer& dp, const int32_t* addIfPresent) {
+  std::string_view k = NormalizeKey(key, true);
   dp = 0;
   TWriteScope scope(*this);
-  return scope.Run("TBTree.Insert", [&] { return InsertLocked(k, record, dp); });
+  return scope.Run("TBTree.Insert", [&] { return InsertLocked(k, record, dp, addIfPresent); });
 }
 
-bool TBTree::InsertLocked(std::string_view key, void* record, TDataPointer& dp) {
+bool TBTree::InsertLocked(std::string_view key, void* record, TDataPointer& dp, const int32_t* addIfPresent) {
   TPath path;
   if (!Descend(key, path, true)) return false;
   TNode leaf(path.steps.back().page.Data(), path.steps.back().page.Size());
@@ -26,7 +28,13 @@ bool TBTree::InsertLocked(std::string_view key, void* record, TDataPointer& dp) 
     dp = leaf.Dp(path.index);
     TPageRef page;
     uint32_t offset;
-    if (LocateRecord(dp, page, offset)) std::memcpy(record, page.Data() + offset, sizeParam_);
+    if (LocateRecord(dp, page, offset)) {
+      if (addIfPresent) {
+        AddDeltas(page.Data() + offset, addIfPresent);
+        page.MarkDirty();
+      }
+      std::memcpy(record, page.Data() + offset, sizeParam_);
+    }
     return false;
   }
   // Refusing before anything changes keeps a full file sound: the worst case of one insert
@@ -42,15 +50,15 @@ bool TBTree::InsertLocked(std::string_view key, void* record, TDataPointer& dp) 
     return true;
   }
   TNodeContent content = leaf.Content();
-  TNodeEntry entry{dp, 0, KeysInNodes() ? std::string(key) : std::string()};
-  content.entries.insert(content.entries.begin() + path.index, std::move(entry));
+  content.entries.insert(content.entries.begin() + path.index,
+                         TNodeEntry{dp, 0, KeysInNodes() ? key : std::string_view()});
   if (!Settle(path, path.steps.size() - 1, std::move(content)))
     throw EZevError(FormatText("Cannot place key \"%s\" in \"%s\"", std::string(key).c_str(), fileName_.c_str()));
   return true;
 }
 
 bool TBTree::DeleteKey(std::string_view key, bool deleteRecord) {
-  std::string k = NormalizeKey(key, false);
+  std::string_view k = NormalizeKey(key, false);
   TWriteScope scope(*this);
   return scope.Run("TBTree.DeleteKey", [&] { return DeleteKeyLocked(k, deleteRecord); });
 }
@@ -116,14 +124,18 @@ bool TBTree::AddToRecord(TDataPointer dp, const int32_t* deltas) {
     TPageRef page;
     uint32_t offset;
     if (!LocateRecord(dp, page, offset)) return false;
-    for (uint32_t i = 0; i < sizeParam_ / 4; ++i) {
-      uint8_t* field = page.Data() + offset + 4 * i;
-      int64_t value = int64_t{Load32(field)} + deltas[i];
-      Store32(field, static_cast<uint32_t>(std::clamp<int64_t>(value, 0, UINT32_MAX)));
-    }
+    AddDeltas(page.Data() + offset, deltas);
     page.MarkDirty();
     return true;
   });
+}
+
+void TBTree::AddDeltas(uint8_t* record, const int32_t* deltas) const {
+  for (uint32_t i = 0; i < sizeParam_ / 4; ++i) {
+    uint8_t* field = record + 4 * i;
+    int64_t value = int64_t{Load32(field)} + deltas[i];
+    Store32(field, static_cast<uint32_t>(std::clamp<int64_t>(value, 0, UINT32_MAX)));
+  }
 }
 
 // Frees the slot of a record. Pointers that do not name a stored record change nothing.

@@ -1,5 +1,6 @@
 #include "db/DataPage.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -10,6 +11,9 @@ using namespace fmt;
 namespace {
 // More steps than a sound free list can have: a longer walk means a cycle.
 constexpr int kMaxSlots = kPageSize / kSlotHeaderSize;
+// Every walk of a free list stops at a slot whose header would not lie inside the page, so
+// a damaged list is never followed out of the page.
+inline bool SlotInPage(uint32_t slot) { return slot >= kHeaderSize && slot + kSlotHeaderSize <= kPageSize; }
 }  // namespace
 
 void TDataPage::SetSlot(uint32_t slot, uint32_t next, uint32_t size) {
@@ -38,8 +42,9 @@ bool TDataPage::Fits(uint32_t slotSize, uint32_t size) const {
 uint32_t TDataPage::Allocate(uint32_t size) {
   uint32_t best = 0, bestPrev = 0, prev = 0;
   int steps = 0;
-  for (uint32_t slot = FirstFree(); slot != 0 && steps < kMaxSlots; slot = SlotNext(slot), ++steps) {
+  for (uint32_t slot = FirstFree(); SlotInPage(slot) && steps < kMaxSlots; slot = SlotNext(slot), ++steps) {
     uint32_t length = SlotLength(slot);
+    if (slot + length > kPageSize) break;
     if (Fits(length, size) && (best == 0 || length < SlotLength(best))) {
       best = slot;
       bestPrev = prev;
@@ -63,9 +68,11 @@ TDataPage::TFreeResult TDataPage::Free(uint32_t offset, uint32_t size) {
   uint32_t prev = 0, next = FirstFree();
   int steps = 0;
   for (; next != 0 && next < offset && steps < kMaxSlots; next = SlotNext(next), ++steps) {
+    if (!SlotInPage(next)) return TFreeResult::Invalid;
     if (next + SlotLength(next) > offset) return TFreeResult::AlreadyFree;
     prev = next;
   }
+  if (next != 0 && (!SlotInPage(next) || steps >= kMaxSlots)) return TFreeResult::Invalid;
   if (next == offset) return TFreeResult::AlreadyFree;
   if (next != 0 && offset + size > next) return TFreeResult::Invalid;
 
@@ -89,7 +96,7 @@ TDataPage::TFreeResult TDataPage::Free(uint32_t offset, uint32_t size) {
 
 bool TDataPage::InFreeSlot(uint32_t offset, uint32_t size) const {
   int steps = 0;
-  for (uint32_t slot = FirstFree(); slot != 0 && steps < kMaxSlots; slot = SlotNext(slot), ++steps) {
+  for (uint32_t slot = FirstFree(); SlotInPage(slot) && steps < kMaxSlots; slot = SlotNext(slot), ++steps) {
     if (slot >= offset + size) return false;
     if (slot + SlotLength(slot) > offset) return true;
   }
@@ -106,7 +113,7 @@ bool TDataPage::FreeListValid(std::string* why) const {
   for (uint32_t slot = FirstFree(); slot != 0; slot = SlotNext(slot)) {
     if (++steps > kMaxSlots) return fail(slot, "the list does not end");
     if (slot < limit) return fail(slot, "out of order or overlapping the one before");
-    if (slot + kSlotHeaderSize > kPageSize) return fail(slot, "beyond the page");
+    if (!SlotInPage(slot)) return fail(slot, "beyond the page");
     uint32_t length = SlotLength(slot);
     if (length < kSlotHeaderSize || slot + length > kPageSize) return fail(slot, "size out of range");
     limit = slot + length;
@@ -127,8 +134,10 @@ uint32_t TDataPage::SlotSize(uint32_t offset, uint32_t recordSize) const {
 bool TDataPage::ForEachRecord(uint32_t recordSize, const std::function<void(uint32_t)>& fn) const {
   std::vector<std::pair<uint32_t, uint32_t>> slots;  // free slots, ascending
   int steps = 0;
-  for (uint32_t slot = FirstFree(); slot != 0 && steps < kMaxSlots; slot = SlotNext(slot), ++steps)
+  for (uint32_t slot = FirstFree(); SlotInPage(slot) && steps < kMaxSlots; slot = SlotNext(slot), ++steps)
     slots.emplace_back(slot, SlotLength(slot));
+  // A damaged list may be unsorted or overlapping; the walks below need it ascending.
+  std::sort(slots.begin(), slots.end());
   if (Fixed()) {
     if (recordSize == 0) return false;
     size_t s = slots.size();

@@ -91,6 +91,15 @@ void TExpirer::EndRead() {
   // Offsets added during the run (buffer_) are work for the next one.
 }
 
+void TExpirer::AbortRead() {
+  std::lock_guard lock(lock_);
+  if (!readMode_) return;
+  readMode_ = false;
+  readBuffer_.clear();
+  readIndex_ = 0;
+  lock_.unlock();
+}
+
 void TExpirer::Clear() {
   std::lock_guard lock(lock_);
   buffer_.clear();

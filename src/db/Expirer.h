@@ -30,6 +30,8 @@ class TExpirer {
   TArticleOffset Next();
   // Leaves read mode with the list emptied.
   void EndRead();
+  // Leaves read mode keeping the list (a run that failed half way).
+  void AbortRead();
   // Empties the list (after a full scan made it pointless).
   void Clear();
   // Offsets written and buffered.

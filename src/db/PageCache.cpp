@@ -173,6 +173,31 @@ TPageRef TPageCache::Get(uint32_t position) {
   return TPageRef(this, &b);
 }
 
+const uint8_t* TPageCache::Peek(uint32_t position) {
+  if (position == 0) return buffers_[0]->data.get();
+  if (position == fmt::kFirstDataPage) return buffers_[1]->data.get();
+  if (fmt::OffsetIn(position) != 0 || position < fmt::kNewFileSize || position >= LogicalSize()) return nullptr;
+  size_t n = fmt::PageNumber(position);
+  if (n < pageMap_.size() && pageMap_[n] >= 0) {
+    int32_t i = pageMap_[n];
+    if (buffers_[i]->inLru && newest_ != i) {
+      LruUnlink(i);
+      LruPushNewest(i);
+    }
+    return buffers_[i]->data.get();
+  }
+  int32_t i = TakeVictim();
+  TPageBuffer& b = *buffers_[i];
+  bool ok = ReadPage(position, b.data.get(), fmt::kPageSize);
+  if (ok) {
+    b.position = position;
+    b.verdict.store(0, std::memory_order_relaxed);
+    MapPage(position, i);
+  }
+  LruPushNewest(i);
+  return ok ? b.data.get() : nullptr;
+}
+
 TPageRef TPageCache::Fresh(uint32_t position) {
   std::lock_guard lock(lock_);
   size_t n = fmt::PageNumber(position);

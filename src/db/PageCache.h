@@ -81,6 +81,9 @@ class TPageCache {
   TPageRef Get(uint32_t position);
   // A zero-filled page for a position just appended to the file; it starts dirty.
   TPageRef Fresh(uint32_t position);
+  // The bytes of a page without pinning it, valid until the next call of the cache. Only
+  // for a thread that holds the tree exclusively: then nobody else can replace the page.
+  const uint8_t* Peek(uint32_t position);
 
   uint64_t LogicalSize() const { return logicalSize_.load(std::memory_order_acquire); }
   void SetLogicalSize(uint64_t size);

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 
 #include "core/Error.h"
 #include "core/Log.h"
 #include "db/BTree.h"
 #include "db/BTreeFormat.h"
+#include "db/Expirer.h"
 #include "DbTestUtil.h"
 
 using namespace zev;
@@ -220,6 +222,42 @@ TEST(BTreeOps, FileOfAnotherKindIsRefused) {
   EXPECT_THROW(TBTree(path, kStringOptions, 1 << 20, 8), EZevError);
   test::WriteBytes(path, std::vector<uint8_t>(20000, 0));
   EXPECT_THROW(TBTree(path, kArticleOptions, 1 << 20, 77), EZevError);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BTreeScan, EveryRecordAndTheListedPages) {
+  std::string dir = test::ScratchDir();
+  TBTree tree(dir + "MsgLst.zev", kArticleOptions, 1 << 20, 77);
+  std::vector<TDataPointer> dps;
+  for (int i = 0; i < 500; ++i) {
+    TRecord77 r(i);
+    TDataPointer dp;
+    ASSERT_TRUE(tree.Insert(Key(i), r.bytes, dp));
+    dps.push_back(dp);
+  }
+  // The callback may change the tree: delete every record it is given of an odd tag.
+  size_t seen = 0;
+  tree.ForEachRecord([&](TDataPointer dp, const uint8_t* record) {
+    ++seen;
+    if (Load32(record + 8) % 2) {
+      EXPECT_TRUE(tree.DeleteData(dp));
+    }
+  });
+  EXPECT_EQ(seen, 500u);
+  EXPECT_EQ(tree.RecordCount(), 250u);
+
+  TExpirer expiry(dir + "Expired.zev");
+  for (int i : {0, 2, 4, 498}) expiry.Add(dps[i]);  // three in the first page, one in the last
+  std::vector<TDataPointer> visited;
+  tree.ForEachRecordInPages(expiry, [&](TDataPointer dp, const uint8_t*) { visited.push_back(dp); });
+  EXPECT_EQ(visited.size(), 53u + 38u);  // the even records of the first and the last page, once each
+  EXPECT_EQ(std::set<TDataPointer>(visited.begin(), visited.end()).size(), visited.size());
+  EXPECT_EQ(expiry.Count(), 0u);
+  tree.Flush(true, true);
+  EXPECT_EQ(std::filesystem::file_size(dir + "MsgLst.zev"), tree.FileSize());
 }
 
 }  // namespace
