@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <system_error>
@@ -13,6 +12,7 @@
 #include <isa-l/crc.h>
 
 #include "core/Crc32Fold.h"
+#include "core/Format.h"
 #include "core/Log.h"
 
 namespace zev {
@@ -116,7 +116,7 @@ bool CalcFileCRC32(const std::string& fileName, uint32_t& crc) {
     return true;
   } catch (const std::system_error& e) {
     if (fd >= 0) ::close(fd);
-    LogError(CrcFailureText("I/O Error " + std::string(std::strerror(e.code().value())), fileName), 1);
+    LogError(CrcFailureText("I/O Error " + IoErrorText(e.code().value()), fileName), 1);
   } catch (const std::exception& e) {
     if (fd >= 0) ::close(fd);
     LogError(CrcFailureText(std::string("Exception ") + e.what(), fileName), 1);
