@@ -49,6 +49,16 @@ void TRateMeter::TakeSample() {
   if (sampleCount_ < kSamples) ++sampleCount_;
 }
 
+uint64_t TRateMeter::NewestSample() const {
+  std::lock_guard lock(lock_);
+  return samples_[newest_];
+}
+
+uint64_t TRateMeter::OldestSample() const {
+  std::lock_guard lock(lock_);
+  return samples_[oldest_];
+}
+
 double TRateMeter::CurrentRate() const {
   std::lock_guard lock(lock_);
   // Until the ring is full its oldest slot still holds the zero of the start, so the span

@@ -39,6 +39,9 @@ class TRateMeter {
   void TakeSample();
   // kB/s over the samples in the ring (at most 29 half-second intervals).
   double CurrentRate() const;
+  // The received total at the latest sample and at the oldest one still in the ring.
+  uint64_t NewestSample() const;
+  uint64_t OldestSample() const;
 
  private:
   std::atomic<uint64_t> received_{0};

@@ -94,6 +94,16 @@ void TServer::SetLogin(std::string user, std::string pass) {
   pass_ = std::move(pass);
 }
 
+std::string TServer::TlsFingerprint() const {
+  std::lock_guard lock(textLock_);
+  return tlsFingerprint_;
+}
+
+void TServer::SetTlsFingerprint(std::string fingerprint) {
+  std::lock_guard lock(textLock_);
+  tlsFingerprint_ = std::move(fingerprint);
+}
+
 void TServer::SetPreference(int8_t value) {
   preference_ = value;
   SetFlag(sfNegPreference, value < 0);

@@ -28,6 +28,9 @@ namespace zev {
 
 class TSlotConnection;
 
+// The port of NNTP over implicit TLS, offered when a server is switched to TLS.
+constexpr uint16_t kDefaultTlsPort = 563;
+
 // One resolved address of a news server, as the connection last looked it up.
 struct FServerAddress {
   sockaddr_storage addr{};
@@ -79,6 +82,11 @@ class TServer {
   std::atomic<uint32_t> Flags{ServerFlagBit(sfAlways)};
   TPeriodTotals Daily;
   TPeriodTotals Monthly;
+  // Implicit TLS (NNTPS). The fingerprint, when set, is the SHA-256 of a certificate the
+  // user chose to trust although no trusted authority vouches for it ("AB:CD:...").
+  std::atomic<bool> UseTls{false};
+  std::string TlsFingerprint() const;
+  void SetTlsFingerprint(std::string fingerprint);
 
   int8_t Preference() const { return preference_.load(); }
   // Also sets the derived bits sfNegPreference and sfPosPreference.
@@ -128,6 +136,7 @@ class TServer {
   // Connection slots only.
   std::atomic<TSlotConnection*> Connection{nullptr};
   std::atomic<bool> AutoStarted{false};
+  std::atomic<bool> Encrypted{false};  // the running connection speaks TLS
   TSlotStatus Status;
 
  private:
@@ -140,6 +149,7 @@ class TServer {
 
   mutable std::mutex textLock_;
   std::string name_, host_, user_, pass_;
+  std::string tlsFingerprint_;
   std::string resolvedAddress_;
   std::vector<FServerAddress> addressInfo_;
 

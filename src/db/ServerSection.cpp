@@ -183,6 +183,8 @@ FServerSectionHead ReadServerHead(const TZevIniFile& ini, const std::string& sec
 void ReadServerSettings(const TZevIniFile& ini, const std::string& section, TServer& node, TDateTime now) {
   node.SetHost(ReadHost(ini, section));
   node.Port = ReadPort(ini, section);
+  node.UseTls = ini.ReadBool(section, "TLS", false);
+  node.SetTlsFingerprint(std::string(Trim(ini.ReadString(section, "TLSFingerprint", ""))));
   node.Flags = ReadFlags(ini, section, node.Parent() ? ServerFlagBit(sfInherit) : 0);
   ApplyFlagInvariants(node);
   node.SetLogin(ini.ReadString(section, "User", ""), ReadPassword(ini, section, node.Has(sfCryptPass)));
@@ -207,6 +209,12 @@ void WriteServerSection(TZevIniFile& ini, const std::string& section, const TSer
     ini.DeleteKey(section, "Host");
     ini.DeleteKey(section, "Port");
   }
+  // Absent keys read as a plain server: files from before TLS load unchanged.
+  if (node.IsNewsServer() && node.UseTls) ini.WriteBool(section, "TLS", true);
+  else ini.DeleteKey(section, "TLS");
+  const std::string pin = node.IsNewsServer() ? node.TlsFingerprint() : std::string();
+  if (pin.empty()) ini.DeleteKey(section, "TLSFingerprint");
+  else ini.WriteString(section, "TLSFingerprint", pin);
   uint32_t flags = node.Flags.load();
   ini.WriteHexBytes(section, "Flags", sizeof flags, &flags);
   std::string user = node.User();

@@ -153,6 +153,8 @@ class TCommandSource {
   // Whether there is work that one more connection of this slot's server could take.
   // Asked by the connection manager and by a waiting automatic connection.
   virtual bool WorkAvailable(TServer& slot) = 0;
+  // While the queue is paused the connection manager opens nothing.
+  virtual bool IsPaused() { return false; }
 };
 
 // Set by start-up (the queue and the newsgroup list), or by tests.
