@@ -8,7 +8,8 @@
 // outside a section (headers, a uuencoded file, garbage) is passed over without output.
 // A body may hold several sections, each reported by its own Begin ... End.
 //
-// Usage, decoding in place in the receive buffer:
+// Usage, decoding in place in the receive buffer (`out` starts at `in`; the decoded bytes
+// of a block collect at its front and must be taken before the buffer is reused):
 //   TYencDecoder::TStep s;
 //   do {
 //     s = decoder.Step(in, len, out);

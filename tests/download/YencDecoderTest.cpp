@@ -93,6 +93,26 @@ TEST(YencDecoder, PartsCarryRangeAndCrcThatCombineIntoTheFileCrc) {
   EXPECT_EQ(combined, UpdateCrc32(data.data(), data.size(), 0));
 }
 
+// Lines of one character (every byte starts a line: dots and escapes at every line
+// start) up to one line for the whole part.
+TEST(YencDecoder, LinesOfAnyLength) {
+  std::vector<uint8_t> data = DataWithEscapes(40000, 10, 8);
+  for (uint8_t& b : data)
+    if (b % 7 == 0) b = '.' - 42;  // many lines begin with "." and get stuffed
+  for (size_t lineLength : {size_t{1}, size_t{2}, size_t{997}, size_t{1} << 20}) {
+    TYencEncodeOptions options;
+    options.lineLength = lineLength;
+    std::string body = SinglePost(data, options);
+    for (const auto& sizes : kSplits) {
+      SCOPED_TRACE("line length " + std::to_string(lineLength) + ", piece " + std::to_string(sizes[0]));
+      TDecodeRun run = DecodeBody(body, sizes);
+      ASSERT_EQ(run.data, AsText(data));
+      ASSERT_EQ(run.sections.size(), 1u);
+      EXPECT_EQ(CheckYencSection(run.sections[0]), 0u);
+    }
+  }
+}
+
 // A "." that begins the first data line is stuffed by the server and must come back
 // exactly once; data byte 4 encodes to ".".
 TEST(YencDecoder, DotBeginningTheFirstDataLineIsKept) {
