@@ -19,6 +19,8 @@ class TNewsgroupCatalog {
   virtual void MarkNotCarried(const TServer& server, std::string_view group) = 0;
   // The set of subscribed newsgroups changed: the list's subscription marks are stale.
   virtual void SubscriptionsChanged() = 0;
+  // A "group" reply showed that the server carries the group with about `count` articles.
+  virtual void SetArticleCount(const TServer& /*server*/, std::string_view /*group*/, uint32_t /*count*/) {}
 };
 
 extern TNewsgroupCatalog* gNewsgroupCatalog;
