@@ -143,7 +143,9 @@ class TArticle {
   std::recursive_mutex lock_;
   TArticleOffset offset_ = 0;
   bool dirty_ = false;
-  FMsgData msg_{};
+  // Every 32-bit field of the packed record lies at a multiple of 4: aligned so, the
+  // references the accessor takes to its fields are aligned too.
+  alignas(4) FMsgData msg_{};
   std::optional<std::string> cache_[kStringKinds];
   std::optional<std::string> messageId_;
 };

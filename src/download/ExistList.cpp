@@ -281,15 +281,18 @@ std::string TExistList::FindOnDisk(const FExistQuery& query, const std::string& 
   return {};
 }
 
+TArticle* TExistList::Article() const { return article_ ? article_ : gArticle; }
+
 FExistQuery TExistList::CurrentQuery() {
   FExistQuery q;
-  if (!article_ || article_->Offset() == 0) return q;
-  const FMsgData& d = article_->Data();
+  TArticle* article = Article();
+  if (!article || article->Offset() == 0) return q;
+  const FMsgData& d = article->Data();
   q.key = d.FFileName;
   q.size = d.FFileSize;
   q.exactSize = HasFlag(d, afExactSize);
-  q.fileName = article_->GetFileName();
-  q.ownDir = article_->GetDownloadDir();
+  q.fileName = article->GetFileName();
+  q.ownDir = article->GetDownloadDir();
   return q;
 }
 
@@ -302,11 +305,12 @@ std::string TExistList::Report(const std::string& directory) { return Report(Cur
 std::string TExistList::FindOnDisk(const std::string& directory) { return FindOnDisk(CurrentQuery(), directory); }
 
 TFileMatch TExistList::Classify(TArticleOffset offset, const std::string& directory) {
-  if (!article_) return fmNone;
+  TArticle* article = Article();
+  if (!article) return fmNone;
   FExistQuery query;
   {
-    TArticleLock lock(*article_);
-    if (!article_->Read(offset)) return fmNone;
+    TArticleLock lock(*article);
+    if (!article->Read(offset)) return fmNone;
     query = CurrentQuery();
   }
   return Classify(query, directory, CurrentExistRules().lookOnDisk);

@@ -68,8 +68,9 @@ const char* FileMatchLegend(TFileMatch match);
 
 class TExistList : public TExistingFileCheck {
  public:
-  // `fileName` is the path of "ExistLst.zev"; it is created empty. `article` is the shared
-  // accessor the current-article calls and Classify(offset) read (may be null in tests).
+  // `fileName` is the path of "ExistLst.zev"; it is created empty. `article` is the
+  // accessor the current-article calls and Classify(offset) read; null means the shared
+  // one (gArticle), which start-up creates after this list.
   TExistList(std::string fileName, TArticle* article);
   // Stops a running check and deletes the file.
   ~TExistList() override;
@@ -135,6 +136,7 @@ class TExistList : public TExistingFileCheck {
   bool ReadRecord(const FEntry& entry, FRecord& record) const;
   std::vector<FGraded> GradeEntries(const FExistQuery& query, const FExistRules& rules);
   FExistQuery CurrentQuery();
+  TArticle* Article() const;
   void RunCheck(FFileCheckSettings settings, std::unique_ptr<TFileNameIndex> names);
   void SetStatus(const std::string& text);
 
