@@ -176,7 +176,8 @@ class TQueue : public TCommandSource {
   void PurgeHandled();
 
   // --- State for the main window ---
-  bool IsPaused() const { return paused_.load(); }
+  // The connection manager opens nothing while the queue is paused.
+  bool IsPaused() override { return paused_.load(); }
   void SetPaused(bool paused);
   bool PurgeMode() const;
   void SetPurgeMode(bool purge);
