@@ -31,10 +31,12 @@ std::string SizeMismatch(uint64_t expected, uint64_t decoded, const FSectionFact
          Where(s);
 }
 
-// The number of parts of the file: what the post or the subject says, or, when neither
-// knows, what the part's place and length imply (all parts but the last are equally long).
+// The number of parts of the file: what the post says (the subject analysis may have
+// guessed wrong), else what the subject says, else what the part's place and length imply
+// (all parts but the last are equally long).
 uint32_t PartTotal(const TYencSection& sec, uint64_t part, const FBodyFacts& facts) {
-  uint64_t total = std::max<uint64_t>(sec.begin.total.value_or(0), facts.total);
+  uint64_t total = sec.begin.total.value_or(0);
+  if (total < part) total = facts.total;
   if (total >= part) return static_cast<uint32_t>(std::min(total, kMaxParts));
   const uint64_t length = sec.decodedSize;
   if (sec.part.end && sec.begin.size && length > 0 && *sec.part.end < *sec.begin.size)

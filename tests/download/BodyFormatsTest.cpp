@@ -199,6 +199,8 @@ TEST(BodyFormats, YencPartCarriesItsPlaceInTheFile) {
   EXPECT_EQ(result.pieces[0].fileOffset, 6000u);
   EXPECT_EQ(result.pieces[0].fileSize, 9000u);
   EXPECT_EQ(result.pieces[0].total, 3u) << "taken from total=";
+  body = YencPart("f.rar", file, 2, 3);
+  EXPECT_EQ(DecodeBody(body, Part("f.rar", 2, 5)).pieces.at(0).total, 3u) << "the post outranks the subject";
 }
 
 TEST(BodyFormats, PieceHelpers) {
