@@ -14,8 +14,9 @@
 // buffer and decodes each there in place, as the program does with what a socket just
 // delivered. Time is the CPU time of the decoding thread, so other
 // work on a shared machine does not count against it (it still costs cache and memory
-// bandwidth). Each figure is the median of the timed passes after one warm-up pass; the
-// best pass is shown as well because a busy machine spreads them widely.
+// bandwidth). All ways of decoding take turns, one pass each, so load on the machine
+// falls on all alike. Each figure is the median of the timed passes after one warm-up
+// round; the best pass is shown as well because a busy machine spreads them widely.
 #include <time.h>
 #include <unistd.h>
 
@@ -23,7 +24,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -177,28 +177,34 @@ TPass DecodeInReceiveBuffer(TYencDecoder& decoder, const std::string& input, siz
   return pass;
 }
 
-struct TRate {
-  double median = 0;
-  double best = 0;
+using TPassFn = TPass (*)(TYencDecoder&, const std::string&, size_t, char*);
+
+// One measured way of decoding, and its results.
+struct TConfig {
+  std::string label;
+  const TYencKernel* kernel;
+  bool crc;
+  TPassFn passFn;
+  char* out;
+  std::vector<double> rates;
   TPass last;
+
+  double Median() const { return rates[rates.size() / 2]; }
+  double Best() const { return rates.back(); }
 };
 
-using TPassFn = std::function<TPass(TYencDecoder&, const std::string&, size_t, char*)>;
-
-TRate Measure(const TYencKernel& kernel, bool crc, const TPassFn& passFn, const TOptions& o,
-              const std::string& input, char* out) {
-  TRate rate;
-  std::vector<double> rates;
-  for (int i = 0; i <= o.passes; ++i) {
-    TYencDecoder decoder(kernel);
-    decoder.SetComputeCrc(crc);
-    rate.last = passFn(decoder, input, o.block, out);
-    if (i > 0) rates.push_back(static_cast<double>(rate.last.decoded) / rate.last.seconds / 1e6);  // 0: warm-up
+// Runs the configurations in turns, one pass each per round, so that whatever else the
+// machine does at the time weighs on all of them alike. Round 0 is the warm-up.
+void MeasureInTurns(std::vector<TConfig>& configs, const TOptions& o, const std::string& input) {
+  for (int round = 0; round <= o.passes; ++round) {
+    for (TConfig& c : configs) {
+      TYencDecoder decoder(*c.kernel);
+      decoder.SetComputeCrc(c.crc);
+      c.last = c.passFn(decoder, input, o.block, c.out);
+      if (round > 0) c.rates.push_back(static_cast<double>(c.last.decoded) / c.last.seconds / 1e6);
+    }
   }
-  std::sort(rates.begin(), rates.end());
-  rate.median = rates[rates.size() / 2];
-  rate.best = rates.back();
-  return rate;
+  for (TConfig& c : configs) std::sort(c.rates.begin(), c.rates.end());
 }
 
 // CRC-32 speed over `size` bytes, each sample `repeat` runs (small sizes stay in cache).
@@ -228,42 +234,43 @@ double MemcpyMBps(char* to, const char* from, size_t size, int passes) {
   return rates[rates.size() / 2];
 }
 
-void PrintRate(const char* what, const TRate& rate) {
-  std::fprintf(stderr, "%sMB/s: %.0f (best pass %.0f)\n", what, rate.median, rate.best);
-}
-
 int Decode(const TOptions& o) {
   const TYencKernel* best = o.kernel.empty() ? &BestYencKernel() : FindYencKernel(o.kernel.c_str());
   if (!best) {
     std::fprintf(stderr, "kernel \"%s\" is not available on this CPU\n", o.kernel.c_str());
     return 2;
   }
-  const TYencKernel& byteLoop = *FindYencKernel("bytewise");
+  const TYencKernel* byteLoop = FindYencKernel("bytewise");
   std::string input = ReadAll(0);
-  std::vector<char> out(input.size() + 64), check(input.size() + 64);
+  std::vector<char> out(input.size() + 64), check(input.size() + 64), scratch(input.size() + 64);
 
-  TRate main = Measure(*best, false, DecodeFromMemory, o, input, out.data());
-  TRate bytes = Measure(byteLoop, false, DecodeFromMemory, o, input, check.data());
+  std::vector<TConfig> configs = {
+      {"", best, false, DecodeFromMemory, out.data(), {}, {}},
+      {"byte loop ", byteLoop, false, DecodeFromMemory, check.data(), {}, {}},
+      {"in receive buffer ", best, false, DecodeInReceiveBuffer, scratch.data(), {}, {}},
+      {"byte loop in receive buffer ", byteLoop, false, DecodeInReceiveBuffer, scratch.data(), {}, {}},
+      {"with CRC-32 ", best, true, DecodeFromMemory, scratch.data(), {}, {}},
+  };
+  if (o.allKernels) {
+    for (const TYencKernel& kernel : YencKernels())
+      if (&kernel != best && &kernel != byteLoop)
+        configs.push_back({std::string(kernel.name) + " ", &kernel, false, DecodeFromMemory, scratch.data(), {}, {}});
+  }
+  MeasureInTurns(configs, o, input);
+
+  const TConfig& main = configs[0];
   const size_t decoded = main.last.decoded;
-  if (bytes.last.decoded != decoded || std::memcmp(out.data(), check.data(), decoded) != 0) {
+  if (configs[1].last.decoded != decoded || std::memcmp(out.data(), check.data(), decoded) != 0) {
     std::fprintf(stderr, "the %s kernel and the byte loop disagree\n", best->name);
     return 1;
   }
   std::fprintf(stderr, "%zu input bytes, %zu bodies, %zu decoded bytes; blocks of %zu bytes; %d passes\n",
                input.size(), main.last.bodies, decoded, o.block, o.passes);
   std::fprintf(stderr, "kernel: %s\n", best->name);
-  std::fprintf(stderr, "MB/s: %.0f\n", main.median);
-  std::fprintf(stderr, "best pass MB/s: %.0f\n", main.best);
-  PrintRate("byte loop ", bytes);
-  PrintRate("in receive buffer ", Measure(*best, false, DecodeInReceiveBuffer, o, input, check.data()));
-  PrintRate("byte loop in receive buffer ", Measure(byteLoop, false, DecodeInReceiveBuffer, o, input, check.data()));
-  PrintRate("with CRC-32 ", Measure(*best, true, DecodeFromMemory, o, input, check.data()));
-  if (o.allKernels) {
-    for (const TYencKernel& kernel : YencKernels()) {
-      if (&kernel == best || &kernel == &byteLoop) continue;
-      PrintRate((std::string(kernel.name) + " ").c_str(), Measure(kernel, false, DecodeFromMemory, o, input, check.data()));
-    }
-  }
+  std::fprintf(stderr, "MB/s: %.0f\n", main.Median());
+  std::fprintf(stderr, "best pass MB/s: %.0f\n", main.Best());
+  for (size_t i = 1; i < configs.size(); ++i)
+    std::fprintf(stderr, "%sMB/s: %.0f (best pass %.0f)\n", configs[i].label.c_str(), configs[i].Median(), configs[i].Best());
   std::fprintf(stderr, "memcpy of the decoded size MB/s: %.0f\n", MemcpyMBps(check.data(), input.data(), decoded, o.passes));
   if (decoded > 0) {
     std::fprintf(stderr, "CRC-32 MB/s: %.0f (whole output), %.0f (64 KiB in cache)\n",
