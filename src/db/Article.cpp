@@ -51,9 +51,10 @@ void TArticle::Forget() {
 }
 
 void TArticle::RemoveSelfLinks(FMsgData& r, TArticleOffset offset, bool& changed) {
-  for (uint32_t* link : {&r.FPrevPart, &r.FNextPart, &r.FPrevFile, &r.FNextFile})
-    if (*link == offset) {
-      *link = 0;
+  for (size_t link : {offsetof(FMsgData, FPrevPart), offsetof(FMsgData, FNextPart), offsetof(FMsgData, FPrevFile),
+                      offsetof(FMsgData, FNextFile)})
+    if (FieldAt(r, link) == offset) {
+      SetFieldAt(r, link, 0);
       changed = true;
     }
 }
@@ -166,12 +167,12 @@ void TArticle::AdjustScore(int delta) {
 
 void TArticle::Include(int flag) {
   if (flag < 0 || flag > 31) return;
-  Set(msg_.FFlags, msg_.FFlags | (1u << flag));
+  Set(offsetof(FMsgData, FFlags), msg_.FFlags | (1u << flag));
 }
 
 void TArticle::Exclude(int flag) {
   if (flag < 0 || flag > 31) return;
-  Set(msg_.FFlags, msg_.FFlags & ~(1u << flag));
+  Set(offsetof(FMsgData, FFlags), msg_.FFlags & ~(1u << flag));
 }
 
 void TArticle::SetLines(uint32_t lines) {

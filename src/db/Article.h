@@ -10,6 +10,8 @@
 // (TArticleLock). Lock order: the queue list, then the article lock; the decoder lock,
 // then the article lock.
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -62,15 +64,15 @@ class TArticle {
   void AdjustScore(int delta);
   void Include(int flag);
   void Exclude(int flag);
-  void SetFileSize(uint32_t value) { Set(msg_.FFileSize, value); }
-  void SetPartSize(uint32_t value) { Set(msg_.FPartSize, value); }
-  void SetPrevPartLink(TArticleOffset value) { Set(msg_.FPrevPart, value); }
-  void SetNextPartLink(TArticleOffset value) { Set(msg_.FNextPart, value); }
-  void SetPartNo(uint16_t value) { Set(msg_.FPartNo, value); }
-  void SetPartTotal(uint16_t value) { Set(msg_.FPartTotal, value); }
-  void SetRefCount(uint32_t value) { Set(msg_.FRefCount, value); }
-  void SetScore(int8_t value) { Set(msg_.FScore, value); }
-  void SetDate(uint32_t packedDate) { Set(msg_.FDate, packedDate); }
+  void SetFileSize(uint32_t value) { Set(offsetof(FMsgData, FFileSize), value); }
+  void SetPartSize(uint32_t value) { Set(offsetof(FMsgData, FPartSize), value); }
+  void SetPrevPartLink(TArticleOffset value) { Set(offsetof(FMsgData, FPrevPart), value); }
+  void SetNextPartLink(TArticleOffset value) { Set(offsetof(FMsgData, FNextPart), value); }
+  void SetPartNo(uint16_t value) { Set(offsetof(FMsgData, FPartNo), value); }
+  void SetPartTotal(uint16_t value) { Set(offsetof(FMsgData, FPartTotal), value); }
+  void SetRefCount(uint32_t value) { Set(offsetof(FMsgData, FRefCount), value); }
+  void SetScore(int8_t value) { Set(offsetof(FMsgData, FScore), value); }
+  void SetDate(uint32_t packedDate) { Set(offsetof(FMsgData, FDate), packedDate); }
   // Line count and the size estimates that follow from it.
   void SetLines(uint32_t lines);
   // Bytes to transfer for this part.
@@ -117,16 +119,20 @@ class TArticle {
 
  private:
   enum TStringKind { skSubject, skAuthor, skFileName, skDownloadDir, kStringKinds };
+  // Changes the field at `offset` (the record is packed: fields are copied, never bound).
   template <class T>
-  void Set(T& field, T value) {
+  void Set(size_t offset, T value) {
     std::lock_guard lock(lock_);
-    if (field != value) {
-      field = value;
+    char* field = reinterpret_cast<char*>(&msg_) + offset;
+    T old;
+    std::memcpy(&old, field, sizeof old);
+    if (old != value) {
+      std::memcpy(field, &value, sizeof value);
       dirty_ = true;
     }
   }
   TBTree* ListOf(TStringKind kind) const;
-  uint32_t& PointerOf(TStringKind kind);
+  static size_t PointerOffset(TStringKind kind);
   std::string LoadText(TStringKind kind);
   bool SetText(TStringKind kind, std::string_view text);
   void DropReference(TStringKind kind);

@@ -18,18 +18,18 @@ uint32_t Bound(uint32_t total) { return std::max<uint32_t>(total, 1) + 1; }
 
 // The two directions of a chain over one pair of link fields.
 struct TChain {
-  uint32_t FMsgData::*back;     // link walked
-  uint32_t FMsgData::*forth;    // link that must point back
+  size_t back;   // offset of the link walked
+  size_t forth;  // offset of the link that must point back
   const char* repairMessage;
 };
 
-constexpr TChain kPrevParts{&FMsgData::FPrevPart, &FMsgData::FNextPart,
+constexpr TChain kPrevParts{offsetof(FMsgData, FPrevPart), offsetof(FMsgData, FNextPart),
                             "Found and corrected missing next part pointer in multi-part article"};
-constexpr TChain kNextParts{&FMsgData::FNextPart, &FMsgData::FPrevPart,
+constexpr TChain kNextParts{offsetof(FMsgData, FNextPart), offsetof(FMsgData, FPrevPart),
                             "Found and corrected missing previous part pointer in multi-part article"};
-constexpr TChain kPrevFiles{&FMsgData::FPrevFile, &FMsgData::FNextFile,
+constexpr TChain kPrevFiles{offsetof(FMsgData, FPrevFile), offsetof(FMsgData, FNextFile),
                             "Found and corrected missing next file pointer in multi-file article set"};
-constexpr TChain kNextFiles{&FMsgData::FNextFile, &FMsgData::FPrevFile,
+constexpr TChain kNextFiles{offsetof(FMsgData, FNextFile), offsetof(FMsgData, FPrevFile),
                             "Found and corrected missing previous file pointer in multi-file article set"};
 
 }  // namespace
@@ -62,9 +62,8 @@ bool TArticle::FirstPart() {
   }
   if (!ok) {
     offset_ = 0;
-    for (uint32_t* f : {&msg_.FPrevPart, &msg_.FNextPart, &msg_.FPrevFile, &msg_.FNextFile, &msg_.FSubject,
-                        &msg_.FAuthor, &msg_.FFileName, &msg_.FDownloadDir})
-      *f = 0;
+    msg_.FPrevPart = msg_.FNextPart = msg_.FPrevFile = msg_.FNextFile = 0;
+    msg_.FSubject = msg_.FAuthor = msg_.FFileName = msg_.FDownloadDir = 0;
     dirty_ = false;
   }
   return ok;
@@ -78,18 +77,18 @@ namespace {
 template <class TVisit>
 void Walk(TBTree& list, TArticleOffset startOffset, const FMsgData& start, const TChain& chain, uint32_t bound,
           bool repair, TVisit&& visit) {
-  TArticleOffset from = startOffset, at = start.*chain.back;
+  TArticleOffset from = startOffset, at = FieldAt(start, chain.back);
   for (uint32_t steps = 0; at > 16 && at != from && steps < bound; ++steps) {
     FMsgData r{};
     if (!list.ReadRecord(at, &r) || r.FMsgId[4] == 0) return;
     if (!visit(at, r)) return;
-    if (repair && r.*chain.forth != from) {
-      r.*chain.forth = from;
+    if (repair && FieldAt(r, chain.forth) != from) {
+      SetFieldAt(r, chain.forth, from);
       list.WriteRecord(at, &r);
       LogError(chain.repairMessage, 0);
     }
     from = at;
-    at = r.*chain.back;
+    at = FieldAt(r, chain.back);
   }
 }
 
@@ -161,7 +160,8 @@ bool TArticle::PartMap(std::vector<TArticleOffset>& parts) {
     parts.push_back(offset_);
     return true;
   }
-  parts.assign(std::max(msg_.FPartNo, msg_.FPartTotal), 0);
+  uint16_t partNo = msg_.FPartNo, partTotal = msg_.FPartTotal;
+  parts.assign(std::max(partNo, partTotal), 0);
   auto put = [&](TArticleOffset at, uint16_t partNo) {
     if (partNo == 0) return;  // never linked by a sound chain; nowhere to put it
     if (partNo > parts.size()) parts.resize(partNo, 0);

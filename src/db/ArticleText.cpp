@@ -130,12 +130,12 @@ TBTree* TArticle::ListOf(TStringKind kind) const {
   }
 }
 
-uint32_t& TArticle::PointerOf(TStringKind kind) {
+size_t TArticle::PointerOffset(TStringKind kind) {
   switch (kind) {
-    case skSubject: return msg_.FSubject;
-    case skAuthor: return msg_.FAuthor;
-    case skFileName: return msg_.FFileName;
-    default: return msg_.FDownloadDir;
+    case skSubject: return offsetof(FMsgData, FSubject);
+    case skAuthor: return offsetof(FMsgData, FAuthor);
+    case skFileName: return offsetof(FMsgData, FFileName);
+    default: return offsetof(FMsgData, FDownloadDir);
   }
 }
 
@@ -143,19 +143,18 @@ std::string TArticle::LoadText(TStringKind kind) {
   std::lock_guard lock(lock_);
   if (offset_ == 0) return kInvalidArticle;
   if (cache_[kind]) return *cache_[kind];
-  uint32_t& pointer = PointerOf(kind);
+  uint32_t pointer = FieldAt(msg_, PointerOffset(kind));
   std::string text;
   if (pointer != 0) {
     uint8_t header[fmt::kStringHeaderSize];
+    bool loaded = false;
     try {
-      if (!ListOf(kind)->ReadRecordAndKey(pointer, text, header)) {
-        pointer = 0;
-        dirty_ = true;
-        text.clear();
-      }
+      loaded = ListOf(kind)->ReadRecordAndKey(pointer, text, header);
     } catch (const std::exception&) {
       LogError(kLoadFailures[kind], 1);
-      pointer = 0;
+    }
+    if (!loaded) {
+      SetFieldAt(msg_, PointerOffset(kind), 0);
       dirty_ = true;
       text.clear();
     }
@@ -221,7 +220,7 @@ std::string TArticle::GetBracketedMessageId() { return "<" + GetMessageId() + ">
 // Takes this article's reference from its current text of that kind; the text goes when
 // nobody else uses it.
 void TArticle::DropReference(TStringKind kind) {
-  uint32_t& pointer = PointerOf(kind);
+  uint32_t pointer = FieldAt(msg_, PointerOffset(kind));
   if (pointer == 0) return;
   TBTree* list = ListOf(kind);
   try {
@@ -264,7 +263,7 @@ bool TArticle::SetText(TStringKind kind, std::string_view text) {
   std::lock_guard lock(lock_);
   if (offset_ <= 16) return false;
   cache_[kind].reset();
-  uint32_t& pointer = PointerOf(kind);
+  uint32_t pointer = FieldAt(msg_, PointerOffset(kind));
   if (pointer != 0) {
     std::string old;
     uint8_t header[fmt::kStringHeaderSize];
@@ -277,7 +276,7 @@ bool TArticle::SetText(TStringKind kind, std::string_view text) {
     if (readable) DropReference(kind);
   }
   bool created = false;
-  pointer = text.empty() ? 0 : AddReference(kind, text, created);
+  SetFieldAt(msg_, PointerOffset(kind), text.empty() ? 0 : AddReference(kind, text, created));
   dirty_ = true;
   if (kind == skFileName && created) gNewFileNames = true;
   return created;
@@ -317,8 +316,11 @@ void TArticle::SwapPartAndSetNumbers() {
   if (part != std::string::npos) tmpl[part] = tcFileSetSlash;
   SetSubject(tmpl);
 
-  std::swap(msg_.FPartNo, msg_.FFileNo);
-  std::swap(msg_.FPartTotal, msg_.FFileTotal);
+  uint16_t partNo = msg_.FPartNo, partTotal = msg_.FPartTotal;
+  msg_.FPartNo = msg_.FFileNo;
+  msg_.FPartTotal = msg_.FFileTotal;
+  msg_.FFileNo = partNo;
+  msg_.FFileTotal = partTotal;
   if (msg_.FFileNo == 0) msg_.FFileNo = 1;
   if (msg_.FFileTotal == 0) msg_.FFileTotal = 1;
   if (msg_.FPartTotal == 0) {
@@ -342,11 +344,13 @@ void TArticle::SwapPartAndSetNumbers() {
 
   // Leave the old chain: the neighbours lose their link to this article.
   for (bool forward : {true, false}) {
-    uint32_t& link = forward ? msg_.FNextPart : msg_.FPrevPart;
+    size_t own = forward ? offsetof(FMsgData, FNextPart) : offsetof(FMsgData, FPrevPart);
+    size_t back = forward ? offsetof(FMsgData, FPrevPart) : offsetof(FMsgData, FNextPart);
+    uint32_t link = FieldAt(msg_, own);
     if (link > 16) {
       FMsgData n{};
       if (ReadAt(link, n)) {
-        (forward ? n.FPrevPart : n.FNextPart) = 0;
+        SetFieldAt(n, back, 0);
         ClearFlag(n, afGoodParts);
         ClearFlag(n, afHideIfCombined);
         SetFlag(n, afBadParts);
@@ -360,7 +364,7 @@ void TArticle::SwapPartAndSetNumbers() {
                  1, true);
       }
     }
-    link = 0;
+    SetFieldAt(msg_, own, 0);
   }
   dirty_ = true;
 }

@@ -12,6 +12,7 @@
 
 #include "core/Error.h"
 #include "core/Intl.h"
+#include "core/Startup.h"
 #include "core/TextUtil.h"
 #include "db/BTreeInternal.h"
 
@@ -153,10 +154,8 @@ void TBTree::CheckFixedPages() {
   std::string why;
   if ((root.Kind() & ~(ntDir | ntType2)) != nt3x || (root.Kind() & ntType2) != kindBit)
     why = FormatText("root kind %u", root.Kind());
-  else if (!root.Valid(&why))
-    ;
-  else if (root.IsDir() && !ValidChild(root.Lt()))
-    why = "root LT child out of range";
+  else
+    root.Valid(&why);
   TPageRef firstRef = cache_->Get(kFirstDataPage);
   TDataPage first(firstRef.Data(), kFirstDataPage);
   if (why.empty() && first.Kind() != (ntData | kindBit)) why = FormatText("first data page kind %u", first.Kind());
@@ -169,7 +168,10 @@ void TBTree::CheckFixedPages() {
 
 bool TBTree::Writable() const {
   if (ReadOnly()) LogError(FormatText("\"%s\" is open for reading only", fileName_.c_str()));
-  return !ReadOnly();
+  else if (cache_->Broken())
+    LogError(FormatText(Tr("\"%s\" could not be written and takes no more changes until it is opened again."),
+                        fileName_.c_str()));
+  return !ReadOnly() && !cache_->Broken();
 }
 
 // Keys are zero-terminated texts in the file: a key ends at its first zero byte.
@@ -409,6 +411,7 @@ TPageRef TBTree::FirstLeaf() {
   TPageRef ref = cache_->Get(0);
   for (size_t depth = 0; ref; ++depth) {
     TNode node(ref.Data(), ref.Size());
+    if (gDebugSwitch) DumpPage(ref.Position(), "TBTree.GetMap2(1): Debug");
     if (!node.IsDir()) return ref;
     uint32_t lt = node.Lt();
     TPageRef next = depth < kMaxDepth ? IndexPage(lt) : TPageRef();
@@ -434,6 +437,7 @@ std::vector<TMapPair> TBTree::GetMap2(int fieldOffset) {
   uint32_t ordinal = 0;
   for (uint64_t pages = 0; leafRef && pages <= FileSize() / kPageSize; ++pages) {
     TNode leaf(leafRef.Data(), leafRef.Size());
+    if (gDebugSwitch && pages > 0) DumpPage(leafRef.Position(), "TBTree.GetMap2(3): Debug");
     for (uint32_t i = 0, n = leaf.Count(); i < n; ++i) {
       TDataPointer dp = leaf.Dp(i);
       if (fieldOffset < 0) {
@@ -450,6 +454,7 @@ std::vector<TMapPair> TBTree::GetMap2(int fieldOffset) {
     }
     uint32_t next = leaf.Next();
     if (leafRef.Position() == 0 || next == 0) break;
+    if (gDebugSwitch) DumpPage(leafRef.Position(), "TBTree.GetMap2(6): Debug");
     TPageRef nextRef = IndexPage(next);
     if (!nextRef || TNode(nextRef.Data(), kPageSize).IsDir()) {
       DumpPage(leafRef.Position(), "TBTree.GetMap2(5): Invalid next sector");

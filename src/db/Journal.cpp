@@ -4,22 +4,24 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <bit>
 #include <chrono>
 #include <cstring>
 #include <vector>
 
+#include "core/Crc32.h"
 #include "core/Error.h"
 #include "db/BTreeFormat.h"
 
 namespace zev {
 namespace {
 
-// Journal header: magic, version, page size, device, inode, salt, checksum of the rest.
+// Journal header: magic, version, page size, device, inode, salt, CRC-32 of those.
 constexpr char kMagic[8] = {'Z', 'E', 'V', 'J', 'R', 'N', 'L', '1'};
 constexpr uint32_t kVersion = 1;
 constexpr size_t kJournalHeaderSize = 48;
-// Frame header: kind, page position, length, reserved, aux (commit: logical size), checksum.
+// Frame header: kind, page position, length, reserved, aux (commit: logical size), CRC-32
+// chained over every frame before it (and the journal header), so a torn, stale or
+// reordered frame breaks the chain.
 constexpr size_t kFrameHeaderSize = 32;
 constexpr uint32_t kFramePage = 1;
 constexpr uint32_t kFrameCommit = 2;
@@ -39,14 +41,6 @@ uint64_t Get64(const uint8_t* p) {
 
 }  // namespace
 
-uint64_t JournalChecksum(uint64_t seed, const uint8_t* data, size_t size) {
-  uint64_t h = seed ^ 0x243F6A8885A308D3ull;
-  size_t i = 0;
-  for (; i + 8 <= size; i += 8) h = std::rotl((h ^ Get64(data + i)) * 0x9E3779B97F4A7C15ull, 31);
-  for (; i < size; ++i) h = std::rotl((h ^ data[i]) * 0xC2B2AE3D27D4EB4Full, 27);
-  return h ^ (h >> 29);
-}
-
 TJournal::TJournal(std::string path, uint64_t device, uint64_t inode)
     : path_(std::move(path)), device_(device), inode_(inode) {}
 
@@ -65,8 +59,8 @@ void TJournal::WriteHeader() {
   Put64(h + 16, device_);
   Put64(h + 24, inode_);
   Put64(h + 32, NewSalt());
-  chain_ = JournalChecksum(0, h, 40);
-  Put64(h + 40, chain_);
+  chain_ = UpdateCrc32(h, 40, 0);
+  fmt::Store32(h + 40, chain_);
   file_.WriteAt(0, h, sizeof h);
   end_ = sizeof h;
 }
@@ -79,9 +73,9 @@ void TJournal::AppendFrame(uint32_t kind, uint32_t position, uint64_t aux, const
   fmt::Store32(h + 4, position);
   fmt::Store32(h + 8, length);
   Put64(h + 16, aux);
-  uint64_t sum = JournalChecksum(chain_, h, 24);
-  if (length) sum = JournalChecksum(sum, data, length);
-  Put64(h + 24, sum);
+  uint32_t sum = UpdateCrc32(h, 24, chain_);
+  if (length) sum = UpdateCrc32(data, length, sum);
+  fmt::Store32(h + 24, sum);
   if (length) std::memcpy(h + kFrameHeaderSize, data, length);
   file_.WriteAt(end_, frame_.data(), frame_.size());
   chain_ = sum;
@@ -131,8 +125,8 @@ bool TJournal::ReadCommitted(const TFileHandle& journal, uint64_t device, uint64
   if (std::memcmp(h, kMagic, 8) != 0 || fmt::Load32(h + 8) != kVersion || fmt::Load32(h + 12) != fmt::kPageSize)
     return false;
   if (Get64(h + 16) != device || Get64(h + 24) != inode) return false;
-  uint64_t chain = JournalChecksum(0, h, 40);
-  if (chain != Get64(h + 40)) return false;
+  uint32_t chain = UpdateCrc32(h, 40, 0);
+  if (chain != fmt::Load32(h + 40)) return false;
 
   uint64_t fileSize = journal.Size();
   uint64_t at = sizeof h;
@@ -152,9 +146,9 @@ bool TJournal::ReadCommitted(const TFileHandle& journal, uint64_t device, uint64
     if (kind != kFramePage && (kind != kFrameCommit || length != 0)) break;
     if (at + sizeof f + length > fileSize) break;
     if (length && journal.ReadAt(at + sizeof f, data.data(), length) != length) break;
-    uint64_t sum = JournalChecksum(chain, f, 24);
-    if (length) sum = JournalChecksum(sum, data.data(), length);
-    if (sum != Get64(f + 24)) break;
+    uint32_t sum = UpdateCrc32(f, 24, chain);
+    if (length) sum = UpdateCrc32(data.data(), length, sum);
+    if (sum != fmt::Load32(f + 24)) break;
     chain = sum;
     if (kind == kFrameCommit) {
       uint64_t size = Get64(f + 16);

@@ -54,12 +54,9 @@ class TJournal {
   uint64_t device_, inode_;
   TFileHandle file_;
   uint64_t end_ = 0;        // bytes written in this journal; 0 = empty
-  uint64_t chain_ = 0;      // running checksum of the frames so far
+  uint32_t chain_ = 0;      // CRC-32 of the journal so far
   bool dirSynced_ = false;  // the journal's directory entry is durable
   std::vector<uint8_t> frame_;
 };
-
-// Checksum that chains the frames of a journal; detects torn and stale frames.
-uint64_t JournalChecksum(uint64_t seed, const uint8_t* data, size_t size);
 
 }  // namespace zev

@@ -2,7 +2,9 @@
 // The article record of "MsgLst.zev" and its flag set. 77 bytes, little-endian, no
 // padding: the record is stored byte for byte in the B-tree's data pages, so this layout
 // is the file format.
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace zev {
 
@@ -72,6 +74,17 @@ enum TArticleFlag : int {
   afFree36 = 30,
   afReserved = 31,
 };
+
+// Fields of the packed record must be read and written by value: a pointer or reference to
+// one would be misaligned. These address a 32-bit field by its offset (offsetof).
+inline uint32_t FieldAt(const FMsgData& d, size_t offset) {
+  uint32_t v;
+  std::memcpy(&v, reinterpret_cast<const char*>(&d) + offset, sizeof v);
+  return v;
+}
+inline void SetFieldAt(FMsgData& d, size_t offset, uint32_t v) {
+  std::memcpy(reinterpret_cast<char*>(&d) + offset, &v, sizeof v);
+}
 
 constexpr uint32_t FlagBit(TArticleFlag f) { return 1u << f; }
 inline bool HasFlag(const FMsgData& d, TArticleFlag f) { return (d.FFlags & FlagBit(f)) != 0; }

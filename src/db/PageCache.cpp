@@ -240,7 +240,9 @@ void TPageCache::Checkpoint() {
   journal_->Commit(logical);
   Reached(TCheckpointStep::Committed);
 
-  // The journal is durable now: the pages may go to their places.
+  // The journal is durable now: the pages may go to their places. Should that fail, the
+  // journal must stay as it is until the next open replays it.
+  broken_ = true;
   std::vector<uint32_t> positions;
   positions.reserve(journalIndex_.size());
   for (auto& [position, frame] : journalIndex_) positions.push_back(position);
@@ -267,10 +269,12 @@ void TPageCache::Checkpoint() {
   for (TPageBuffer* b : dirty) b->dirty = false;
   journalIndex_.clear();
   journal_->Reset();
+  broken_ = false;
 }
 
 void TPageCache::DiscardChanges() {
   std::lock_guard lock(lock_);
+  if (broken_) return;  // the committed journal must survive for the next open
   // Pages read back from the journal hold discarded changes too: empty the whole pool.
   for (auto& b : buffers_) {
     if (b->fixed || b->pins > 0) continue;

@@ -95,6 +95,9 @@ class TPageCache {
   // journal. Raises on I/O failure; the file then still holds the last checkpoint (or the
   // journal replays the new one on the next open).
   void Checkpoint();
+  // True after a checkpoint committed its journal but could not write the pages in place:
+  // the tree must not change any more; opening it again completes the checkpoint.
+  bool Broken() const { return broken_; }
   // Forgets every change since the last checkpoint (after a failed operation left pages
   // half changed). Needs the exclusive lock and no pinned pages.
   void DiscardChanges();
@@ -122,6 +125,7 @@ class TPageCache {
   std::vector<std::unique_ptr<TPageBuffer>> buffers_;  // 0: root, 1: first data page
   std::vector<int32_t> pageMap_;                       // page number -> buffer index, -1 none
   int32_t newest_ = -1, oldest_ = -1;
+  bool broken_ = false;
 };
 
 }  // namespace zev

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "core/Error.h"
 #include "core/Log.h"
 #include "db/BTree.h"
+#include "db/BTreeCheck.h"
 #include "db/BTreeFormat.h"
 #include "db/Expirer.h"
 #include "DbTestUtil.h"
@@ -258,6 +260,62 @@ TEST(BTreeScan, EveryRecordAndTheListedPages) {
   EXPECT_EQ(expiry.Count(), 0u);
   tree.Flush(true, true);
   EXPECT_EQ(std::filesystem::file_size(dir + "MsgLst.zev"), tree.FileSize());
+}
+
+}  // namespace
+
+namespace {
+
+// The checker names the broken invariant of each damaged file and never crashes on it.
+TEST(BTreeCheck, ReportsDamage) {
+  std::string dir = test::ScratchDir();
+  std::string good = dir + "good.zev";
+  {
+    TBTree tree(good, kArticleOptions, 1 << 20, 77);
+    for (int i = 0; i < 3000; ++i) {
+      TRecord77 r(i);
+      TDataPointer dp;
+      ASSERT_TRUE(tree.Insert(Key(i), r.bytes, dp));
+    }
+    test::ExpectSound(tree);
+  }
+  const std::vector<uint8_t> image = test::ReadBytes(good);
+  ASSERT_EQ(image[0] & ntDir, ntDir) << "the test needs a root with children";
+  const uint32_t leaf = PagePosition(Load32(&image[kLastField]) & kChildMask);  // the LT child
+  struct TCase {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    const char* expected;
+  };
+  const TCase cases[] = {
+      {"keys swapped",
+       [&](auto& b) {
+         uint32_t e0 = leaf + kHeaderSize + 4, e1 = e0 + kEntrySize;
+         uint32_t w0 = Load32(&b[e0]), w1 = Load32(&b[e1]);
+         Store32(&b[e0], w1);
+         Store32(&b[e1], w0);
+       },
+       "out of order"},
+      {"leaf chain cut", [&](auto& b) { Store32(&b[leaf + kNextField], 0); }, "links on to"},
+      {"child outside the file", [&](auto& b) { Store32(&b[kLastField], 100000); }, "outside the file"},
+      {"free list into a used page", [&](auto& b) { Store32(&b[kNextField], leaf); }, "free page"},
+      {"record count", [&](auto& b) { Store32(&b[kFirstDataPage + kCountField], 7); }, "counts"},
+      {"free slot not cleared", [&](auto& b) { b[kFirstDataPage + 28] = 1; }, "not cleared"},
+      {"file cut short", [&](auto& b) { b.resize(b.size() - kPageSize); }, "outside the file"},
+  };
+  for (const TCase& c : cases) {
+    std::string path = dir + "damaged.zev";
+    std::vector<uint8_t> bytes = image;
+    c.damage(bytes);
+    test::WriteBytes(path, bytes);
+    TBTree tree(path, kArticleOptions, 1 << 20, 77, TBTree::TAccess::ReadOnly);
+    TCheckReport report = tree.Check();
+    EXPECT_FALSE(report.Ok()) << c.name;
+    EXPECT_NE(report.Text().find(c.expected), std::string::npos) << c.name << ":\n" << report.Text();
+    tree.GetMap();
+    TDataPointer dp;
+    tree.Find(Key(1), dp);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The news store, the expiry list and the phantom list.
 #include <gtest/gtest.h>
 
+#include "core/Config.h"
 #include "core/Error.h"
+#include "core/ZevIniFile.h"
 #include "db/Article.h"
 #include "db/Expirer.h"
 #include "db/NwsStore.h"
@@ -138,6 +140,24 @@ TEST(Phantoms, HostileFileIsTidied) {
   std::string path = test::ScratchDir() + "Phantoms.zev";
   test::WriteBytes(path, {0x00, 0x80, 0, 0, 5, 0, 0, 0, 0x00, 0x70, 0, 0, 0x00, 0x80, 0, 0, 9});
   EXPECT_EQ(TPhantomList(path).Offsets(), (std::vector<TArticleOffset>{0x7000, 0x8000}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NewsStore, AutoSizeCachesUnlessManual) {
+  TZevIniFile ini(test::ScratchDir() + "Zev2.ini");
+  TConfig config(ini);
+  TNewsStore store([] { return uint64_t{1} << 30; });
+  store.SetPath(test::ScratchDir());
+  store.AutoSizeCaches(config);
+  EXPECT_EQ(config.MsgCacheSize, 32 * MiB + 262144);
+  EXPECT_EQ(config.GrpCacheSize, 4194304);
+  config.MsgCacheSize = 123;
+  config.Include(cfManualCacheSizes);
+  store.AutoSizeCaches(config);
+  EXPECT_EQ(config.MsgCacheSize, 123);
 }
 
 }  // namespace
