@@ -66,7 +66,10 @@ void TGroupList::HandleListResponse(TServer& server, std::string_view data, bool
     for (size_t start = 0; start < data.size();) {
       size_t end = data.find('\n', start);
       if (end == std::string_view::npos) end = data.size();
-      lines.push_back(data.substr(start, end - start));
+      std::string_view line = data.substr(start, end - start);
+      // Lines come as the server sent them: a leading dot is doubled on the wire.
+      if (line.starts_with("..")) line.remove_prefix(1);
+      lines.push_back(line);
       start = end + 1;
     }
     StoreLines(server, lines);

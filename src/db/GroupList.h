@@ -63,8 +63,9 @@ class TGroupList : public TNewsgroupCatalog {
   TGroupList& operator=(const TGroupList&) = delete;
 
   // --- Filling ---
-  // One block of a "list" or "newgroups" response (the lines after the status line). The
-  // lines are sorted before they are stored, so the index grows in key order. After the
+  // One block of a "list" or "newgroups" response: the lines after the status line as the
+  // server sent them (dot-stuffed). The lines are sorted before they are stored, so the
+  // index grows in key order. After the
   // final block the server is marked for new server-groups (ServerGroupsDirty) and
   // GroupListsChanged is set.
   void HandleListResponse(TServer& server, std::string_view data, bool finalBlock);

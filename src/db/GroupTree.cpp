@@ -129,6 +129,24 @@ TGroup* TGroupTree::InsertNode(std::unique_ptr<TGroup> node, TGroup* parent) {
   return raw;
 }
 
+bool TGroupTree::MoveNode(TGroup* node, TGroup* parent, TGroup* before) {
+  if (!node || (parent && parent->IsNewsgroup())) return false;
+  for (const TGroup* p = parent; p; p = p->Parent())
+    if (p == node) return false;
+  if (before == node) return true;
+  auto& from = node->parent_ ? node->parent_->children_ : roots_;
+  auto it = std::find_if(from.begin(), from.end(), [&](auto& s) { return s.get() == node; });
+  if (it == from.end()) return false;
+  std::unique_ptr<TGroup> owned = std::move(*it);
+  from.erase(it);
+  auto& to = parent ? parent->children_ : roots_;
+  auto at = std::find_if(to.begin(), to.end(), [&](auto& s) { return s.get() == before; });
+  node->parent_ = parent;
+  to.insert(at, std::move(owned));
+  if (parent && node->Has(gfInherit)) node->InheritFromParent();
+  return true;
+}
+
 void TGroupTree::FreeGroupNodes(TGroup* node) {
   if (!node) return;
   auto& siblings = node->Parent() ? node->Parent()->children_ : roots_;

@@ -48,6 +48,11 @@ class TGroupTree {
   TGroup* AttachGroup(std::unique_ptr<TGroup> node, TGroup* parent);
   // Frees the node and everything below it; its newsgroups leave SubscribedGroups.
   void FreeGroupNodes(TGroup* node);
+  // Moves the node, with everything below it, under the root or folder `parent`, before
+  // its child `before` (nullptr: as the last child). A node that inherits takes over the
+  // settings of its new parent. False (and nothing moved) when `parent` is a newsgroup or
+  // lies below the node itself.
+  bool MoveNode(TGroup* node, TGroup* parent, TGroup* before);
 
   const std::vector<std::unique_ptr<TGroup>>& Roots() const { return roots_; }
   void ForEachNode(const std::function<void(TGroup&)>& visit) const;

@@ -163,6 +163,27 @@ void TServerTree::FreeServerNodes(TServer* node) {
   owned.reset();
 }
 
+bool TServerTree::MoveNode(TServer* node, TServer* parent, TServer* before) {
+  if (!node || node->IsSlot() || (parent && !parent->IsFolderLike())) return false;
+  for (const TServer* p = parent; p; p = p->Parent())
+    if (p == node) return false;
+  if (before == node) return true;
+  {
+    std::unique_lock lock(lock_);
+    auto& from = node->parent_ ? node->parent_->children_ : roots_;
+    auto it = std::find_if(from.begin(), from.end(), [&](auto& s) { return s.get() == node; });
+    if (it == from.end()) return false;
+    std::unique_ptr<TServer> owned = std::move(*it);
+    from.erase(it);
+    auto& to = parent ? parent->children_ : roots_;
+    auto at = std::find_if(to.begin(), to.end(), [&](auto& s) { return s.get() == before; });
+    node->parent_ = parent;
+    to.insert(at, std::move(owned));
+  }
+  if (parent && node->Has(sfInherit)) node->InheritFromParent();
+  return true;
+}
+
 void TServerTree::InsertMissingSlot(TServer& server) {
   auto& slots = server.children_;
   size_t i = 0;

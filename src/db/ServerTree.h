@@ -44,6 +44,11 @@ class TServerTree {
   TServer* CreateServerNode(std::string name, TServerNodeType type, TServer* parent, TDateTime now = NowLocal());
   // Frees the node and everything below it. The connections of its slots must have ended.
   void FreeServerNodes(TServer* node);
+  // Moves the node, with everything below it, under the root or folder `parent`, before
+  // its child `before` (nullptr: as the last child). A node that inherits takes over the
+  // settings of its new parent. False (and nothing moved) when `parent` is no root or
+  // folder, or lies below the node itself.
+  bool MoveNode(TServer* node, TServer* parent, TServer* before);
   // Brings the slots of a news server to its MaxConn: missing "#k" names are filled in
   // first; surplus slots go from the end, only those in kRemovableStates with no
   // connection attached. Returns whether the slots changed.

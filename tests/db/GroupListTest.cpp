@@ -131,7 +131,8 @@ TEST(GroupList, CarrierCountsFollowServersNotLines) {
 TEST(GroupList, HostileLinesAreSkippedLoggedAndWriteNothingOutside) {
   TListWorld w;
   TServer& a = w.AddServer("news.a");
-  std::string text = "alt.good 2 1 y\n../../escape 1 1 y\nGrpLst 1 1 y\n/etc/passwd 1 1 y\n";
+  // As sent on the wire, where a line's leading dot is doubled.
+  std::string text = "alt.good 2 1 y\n.../../escape 1 1 y\nGrpLst 1 1 y\n/etc/passwd 1 1 y\n";
   for (int i = 0; i < 20; ++i) text += ".dot" + std::to_string(i) + " 1 1 y\n";
   text += std::string("alt.\x07\x1b[31mred 1 1 y\n");
   w.List(a, text);

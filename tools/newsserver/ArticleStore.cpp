@@ -34,6 +34,14 @@ TBulkGroup& TArticleStore::AddBulkGroup(const FBulkOptions& options) {
   return ref;
 }
 
+TNewsGroup& TArticleStore::AddCustomGroup(std::unique_ptr<TNewsGroup> group) {
+  TNewsGroup& ref = *group;
+  std::unique_lock lock(mutex_);
+  if (!groups_.emplace(ref.Name(), std::move(group)).second)
+    throw std::invalid_argument("group " + ref.Name() + " exists");
+  return ref;
+}
+
 std::vector<uint64_t> TArticleStore::Post(const std::vector<std::string>& groups, TArticlePtr article) {
   if (groups.empty()) throw std::invalid_argument("article posted to no group");
   std::unique_lock lock(mutex_);

@@ -21,6 +21,8 @@ class TArticleStore {
   TStoredGroup& AddGroup(const std::string& name, const std::string& description = {},
                          int64_t created = kDefaultGroupCreated);
   TBulkGroup& AddBulkGroup(const FBulkOptions& options);
+  // Adds a group of any other kind; throws std::invalid_argument when the name exists.
+  TNewsGroup& AddCustomGroup(std::unique_ptr<TNewsGroup> group);
   // Posts one article to one or more groups (a cross-post keeps one article object and
   // gets one number per group); missing groups are created. Returns the numbers.
   std::vector<uint64_t> Post(const std::vector<std::string>& groups, TArticlePtr article);
