@@ -222,6 +222,9 @@ TConnection::TAttempt TConnection::Attempt() {
   const int rc = socket_.Connect(address, stop_, std::chrono::milliseconds(timeout * SecondMs()));
   if (Stopping() || DisconnectRequest() != drNone) {
     socket_.Close();
+    // A user's request made while connecting leaves the slot disconnected by the user,
+    // so that the manager does not open it again.
+    if (!Stopping()) DisconnectNow();
     return atEnd;
   }
   if (rc != seNone) return ConnectFailed(rc);

@@ -9,6 +9,8 @@
 
 #include "ConnectionHarness.h"
 #include "core/DateTime.h"
+#include "nntp/ConnMgr.h"
+#include "nntp/Dialup.h"
 
 using namespace zev;
 using namespace zev::test;
@@ -221,4 +223,29 @@ TEST_F(TRefusingAddressTest, RefusedAddressIsFollowedByTheNextOne) {
   EXPECT_LT(first, retry);
   EXPECT_LT(retry, second);
   EXPECT_NE(connectionLog.find("WSAECONNREFUSED"), std::string::npos) << connectionLog;
+}
+
+TEST_F(TConnectionTest, ManagerOpensAConnectionForQueuedWork) {
+  source_.Add("body <m1@t>");
+  source_.Add("body <m2@t>");
+  TServer& server = AddServer({.maxConn = 2, .idle = 2, .flags = 1u << sfConnectOnDemand});
+  server.CommandsChecked = 1;
+  TConnMgr manager(tree_, Pool(), &source_, std::chrono::milliseconds(20));
+  manager.Kick();
+  ASSERT_TRUE(source_.WaitAllDone());
+  EXPECT_TRUE(SlotOf(server, 0).AutoStarted.load());
+  ASSERT_TRUE(WaitEnded());
+  // Nothing left to do: a pass opens nothing more.
+  manager.RunPass();
+  EXPECT_EQ(Pool().RunningCount(), 0u);
+  EXPECT_EQ(source_.ItemAt(0).stored + source_.ItemAt(1).stored, 2);
+}
+
+TEST(Dialup, ListingIsEmptyAndSaysWhy) {
+  const std::string dir = ScratchDir();
+  TCapturedLog log(dir);
+  const FDialupListing listing = ListDialupEntries();
+  EXPECT_TRUE(listing.entries.empty());
+  EXPECT_EQ(listing.result, 635);
+  EXPECT_TRUE(log.Contains("Warning! Received RAS error code 635 trying to obtain list of RAS connections"));
 }

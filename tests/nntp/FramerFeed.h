@@ -15,7 +15,7 @@ namespace zev::test {
 struct FFramerRun {
   bool complete = false;
   bool tooLarge = false;
-  size_t completeAt = 0;       // bytes fed when the response became complete
+  size_t end = 0;              // offset just past the response's last byte
   uint16_t code = 0;
   std::string statusLine;
   std::string data;            // every block's data joined
@@ -57,14 +57,14 @@ inline FFramerRun FeedFramer(TResponseFramer& framer, std::string_view stream, c
       if (progress.tooLarge) run.tooLarge = true;
       if (progress.complete) {
         run.complete = true;
-        run.completeAt = pos;
+        run.end = pos - framer.TrailingBytes();
       }
     }
   }
   run.code = framer.Code();
   run.statusLine = framer.StatusLine();
   if (run.complete) {
-    run.trailing = framer.TrailingBytes() + (stream.size() - pos);
+    run.trailing = stream.size() - run.end;
     if (deliver) takeBlock(framer.TakeFinal());
     else run.data.append(framer.FinalData());
   }

@@ -45,7 +45,7 @@ TEST(ResponseFramer, EndIsFoundWhereverTheStreamIsCut) {
         framer.Begin(c.multiLine, c.mode, 100);
         const FFramerRun run = FeedFramer(framer, c.stream, {i, j});
         ASSERT_TRUE(run.complete) << c.name << " cut at " << i << "," << j;
-        EXPECT_EQ(run.completeAt, n) << c.name << " cut at " << i << "," << j;
+        EXPECT_EQ(run.end, n) << c.name << " cut at " << i << "," << j;
         EXPECT_EQ(run.code, c.code) << c.name;
         EXPECT_EQ(run.data, c.data) << c.name << " cut at " << i << "," << j;
         EXPECT_EQ(run.trailing, 0u) << c.name;

@@ -1,0 +1,144 @@
+// The whole download path against the most any client can reach: zevrin-newsd serves
+// ~1 GiB of yEnc posts (files of 50 parts of ~750 KB) from this process; in the same run
+// the read-and-discard client fetches every body with 8 connections, and `zevrin-cli get`
+// downloads, decodes and assembles all files with 8 connections. Prints both throughputs,
+// their ratio and zevrin-cli's CPU time per GB (its user and system time, measured by the
+// kernel). The header refresh before the download is not timed.
+//   bench_download [SIZE_MIB=1024] [RUNS=3] [WORK_DIR=/tmp/zev-bench-download]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ArticleGenerator.h"
+#include "MinimalNntpClient.h"
+#include "NewsServer.h"
+
+using namespace zev::testserver;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kGroup = "zevrin.bench.download";
+
+struct FChild {
+  int status = -1;
+  double seconds = 0, cpuSeconds = 0;
+};
+
+// Runs zevrin-cli with `args`, its settings and downloads kept in `work`.
+FChild RunCli(const std::string& work, const std::vector<std::string>& args, bool quiet) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("XDG_CONFIG_HOME", work.c_str(), 1);
+    setenv("XDG_DATA_HOME", work.c_str(), 1);
+    setenv("XDG_DOWNLOAD_DIR", (work + "/dl").c_str(), 1);
+    if (quiet && !freopen("/dev/null", "w", stdout)) _exit(126);
+    std::vector<std::string> all = {ZEV_CLI_PATH, "-ini", work + "/Zev2.ini"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  FChild child;
+  rusage usage{};
+  wait4(pid, &child.status, 0, &usage);
+  child.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  child.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                     usage.ru_stime.tv_usec / 1e6;
+  return child;
+}
+
+bool Ok(const FChild& c) { return WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
+  const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+  const std::string workRoot = argc > 3 ? argv[3] : "/tmp/zev-bench-download";
+  auto store = std::make_shared<TArticleStore>();
+  TArticleGenerator generator(*store, 1);
+  generator.PostBenchSet(kGroup, mib << 20, 750000);
+  uint64_t last = 0, bodyBytes = 0, files = 0;
+  {
+    auto lock = store->ReadLock();
+    const TNewsGroup* group = store->FindGroup(kGroup);
+    last = group->High();
+    for (uint64_t n = group->Low(); n <= last; ++n)
+      if (auto a = group->Article(n)) bodyBytes += a->Body().size();
+  }
+  files = generator.Manifest().files.size();
+  FServerOptions options;
+  options.bindAddresses = {"127.0.0.1"};
+  TNewsServer server(store, options);
+  server.Start();
+  const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+  std::printf("zevrin-newsd in-process: %llu articles, %llu files, %.0f MB of bodies in %s\n",
+              static_cast<unsigned long long>(last), static_cast<unsigned long long>(files), bodyBytes / 1e6, kGroup);
+
+  double bestMinimal = 0, bestZevrin = 0, bestCpuPerGB = 0;
+  for (int run = 0; run < runs; ++run) {
+    zev::bench::FMinimalClientOptions o;
+    o.port = server.Port();
+    o.group = kGroup;
+    o.first = 1;
+    o.last = last;
+    o.connections = 8;
+    o.totalBytes = bodyBytes;
+    const auto minimal = zev::bench::RunMinimalClient(o);
+    if (!minimal.error.empty()) {
+      std::fprintf(stderr, "minimal client: %s\n", minimal.error.c_str());
+      return 1;
+    }
+
+    const std::string work = workRoot + "/run" + std::to_string(run);
+    fs::remove_all(work);
+    fs::create_directories(work + "/dl");
+    const bool prepared = Ok(RunCli(work, {"add-server", host, "--connections", "8"}, true)) &&
+                          Ok(RunCli(work, {"subscribe", kGroup}, true)) && Ok(RunCli(work, {"refresh", kGroup}, true));
+    if (!prepared) {
+      std::fprintf(stderr, "zevrin-cli could not be set up in %s\n", work.c_str());
+      return 1;
+    }
+    const FChild get = RunCli(work, {"get", kGroup, "*"}, true);
+    uint64_t written = 0, complete = 0;
+    for (const auto& e : fs::recursive_directory_iterator(work + "/dl"))
+      if (e.is_regular_file() && e.path().extension() == ".rar") {
+        written += e.file_size();
+        ++complete;
+      }
+    fs::remove_all(work);
+    if (!Ok(get) || complete != files) {
+      std::fprintf(stderr, "zevrin-cli get failed (status %d, %llu of %llu files)\n", get.status,
+                   static_cast<unsigned long long>(complete), static_cast<unsigned long long>(files));
+      return 1;
+    }
+    const double zevrinMBps = bodyBytes / get.seconds / 1e6;
+    const double cpuPerGB = get.cpuSeconds * 1e9 / bodyBytes;
+    std::printf("run %d: minimal client %.0f MB/s (%.2f s); zevrin-cli get %.0f MB/s (%.2f s, %.0f MB decoded), "
+                "%.0f%% of the minimal client; zevrin-cli CPU %.2f s per GB\n",
+                run + 1, minimal.MBps(), minimal.seconds, zevrinMBps, get.seconds, written / 1e6,
+                100 * zevrinMBps / minimal.MBps(), cpuPerGB);
+    if (minimal.MBps() > bestMinimal) bestMinimal = minimal.MBps();
+    if (zevrinMBps > bestZevrin) {
+      bestZevrin = zevrinMBps;
+      bestCpuPerGB = cpuPerGB;
+    }
+  }
+  std::printf("best of %d: minimal client %.0f MB/s, zevrin-cli get %.0f MB/s = %.0f%% (goal: at least 70%%); "
+              "zevrin-cli CPU %.2f s per GB\n",
+              runs, bestMinimal, bestZevrin, 100 * bestZevrin / bestMinimal, bestCpuPerGB);
+  server.Stop();
+  return 0;
+}

@@ -1,0 +1,201 @@
+// A refresh of a large group from the test news server on loopback, over one connection,
+// into an empty database, measured beside the read-and-discard client pulling the same
+// overview ranges in the same run:
+//   bench_refresh [ARTICLES=1000000] [RUNS=3] [CHUNK=10000]
+// (a) the minimal client's time, (b) the refresh's time, their ratio, headers stored per
+// second, a second refresh with nothing new, and the memory left in use after the refresh
+// beyond the database's page caches. The best run of each is printed.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ArticleStore.h"
+#include "MinimalNntpClient.h"
+#include "NewsServer.h"
+#include "core/Config.h"
+#include "core/Log.h"
+#include "core/ZevIniFile.h"
+#include "db/Group.h"
+#include "db/GroupTree.h"
+#include "db/NwsStore.h"
+#include "db/SGLst.h"
+#include "db/ServerTree.h"
+#include "download/Queue.h"
+#include "nntp/ArtList.h"
+#include "nntp/ConnectionPool.h"
+#include "nntp/EngineParts.h"
+
+using namespace zev;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Wakes the bench after every response block, so it sees the refresh end at once.
+class TBlockSignal : public TResponseTarget {
+ public:
+  explicit TBlockSignal(TResponseTarget& inner) : inner_(inner) {}
+  void HandleResponse(TConnectionFace& c, const FResponseBlock& b) override {
+    inner_.HandleResponse(c, b);
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+  }
+  template <typename Pred>
+  bool WaitFor(Pred done) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::minutes(30), done);
+  }
+
+ private:
+  TResponseTarget& inner_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+double MegabytesInUse() {
+  std::ifstream in("/proc/self/status");
+  std::string key;
+  while (in >> key) {
+    if (key == "VmRSS:") {
+      double kb = 0;
+      in >> kb;
+      return kb / 1024;
+    }
+    in.ignore(1 << 16, '\n');
+  }
+  return 0;
+}
+
+struct FRun {
+  double refresh = 0, second = 0, memory = 0, caches = 0;
+  uint64_t stored = 0;
+};
+
+// One refresh into a fresh database in `dir`.
+FRun RefreshOnce(const std::string& dir, uint16_t port, const std::string& group, uint32_t chunk) {
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  FRun run;
+  TZevIniFile ini(dir + "Zev2.ini");
+  TConfig config(ini, dir);
+  config.Load();
+  gConfig = &config;
+  SetWarningsLevel(TWarningsLevel::Normal);
+  SetErrorLogPath(dir + "error.log");
+  TEngineParts engine;
+  engine.CreateNewsStore(config.DataStore);
+  engine.Store()->AutoSizeCaches(config);
+  engine.CreateGroupList();
+  engine.OpenNewsStore(true, false);
+  engine.CreateHeaderRetrieval();
+  engine.CreateQueue();
+  engine.CreateKillWant();
+  engine.CreateArticleAccessor();
+  engine.CreateDecoder();
+  engine.CreatePartCheck();
+  engine.CreateExpirer(dir + "Expired.zev");
+  run.caches = (int64_t{config.MsgCacheSize} + config.AuthCacheSize + config.SubjCacheSize + config.FileCacheSize +
+                config.DirCacheSize) / 1048576.0;
+  TBlockSignal signal(*engine.ArtList());
+  engine.Queue()->SetResponseTarget(&signal);
+  TServerTree& tree = *engine.Servers();
+  TServer* server = tree.CreateServerNode("bench", snNewsServer, tree.Roots()[0].get());
+  server->Exclude(sfInherit);
+  server->SetHost("127.0.0.1");
+  server->Port = port;
+  server->MaxConn = 1;
+  server->Flags = ServerFlagBit(sfAlways) | ServerFlagBit(sfChunks);
+  server->ChunkSize = chunk;
+  tree.AdjustSlots(*server);
+  TGroupTree& groups = *engine.Groups();
+  TGroup* g = groups.CreateGroupNode(gnNewsgroup, group, groups.Roots()[0].get());
+  engine.ServerGroups()->AddGroup(*g, tree);
+  auto over = [&] {
+    if (engine.Queue()->CountPendingServers(*g)) return false;
+    for (const auto& sg : engine.ServerGroups()->EntriesOf(*g))
+      if (!sg->RefreshIdle || engine.ArtList()->Refreshing(*sg)) return false;
+    return true;
+  };
+  FConnectionEnv env;
+  env.source = engine.Queue();
+  TConnectionPool pool(env);
+  for (double* seconds : {&run.refresh, &run.second}) {
+    const auto start = Clock::now();
+    engine.Queue()->ScheduleRefresh(*g, false, rmPlain);
+    pool.StartSlot(*server, false, -1);
+    signal.WaitFor(over);
+    *seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (seconds == &run.refresh) {
+      run.memory = MegabytesInUse();
+      run.stored = engine.ArtList()->Stats().headersStored;
+    }
+  }
+  pool.TerminateAll(true);
+  pool.WaitAllEnded(std::chrono::seconds(30));
+  engine.DestroyAll();
+  gConfig = nullptr;
+  return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const uint64_t articles = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
+  const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+  const uint32_t chunk = argc > 3 ? static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)) : 10000;
+  auto store = std::make_shared<testserver::TArticleStore>();
+  testserver::FBulkOptions bulk;
+  bulk.name = "zevrin.test.bulk";
+  bulk.count = articles;
+  bulk.maxPartsPerFile = 50;
+  store->AddBulkGroup(bulk);
+  testserver::FServerOptions options;
+  options.bindAddresses = {"127.0.0.1"};
+  options.keepTranscripts = false;
+  testserver::TNewsServer server(store, options);
+  server.Start();
+  const std::string dir = std::filesystem::temp_directory_path().string() + "/zev_bench_refresh_" +
+                          std::to_string(getpid()) + "/";
+  std::printf("refresh of %llu overview lines in chunks of %u, one connection, best of %d runs\n",
+              static_cast<unsigned long long>(articles), chunk, runs);
+  double bestClient = 1e30;
+  FRun best;
+  best.refresh = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    bench::FMinimalClientOptions o;
+    o.port = server.Port();
+    o.group = bulk.name;
+    o.first = 1;
+    o.last = articles;
+    o.command = "XOVER";
+    o.xoverChunk = chunk;
+    o.totalBytes = ~0ull;
+    const bench::FMinimalClientResult client = bench::RunMinimalClient(o);
+    if (!client.error.empty()) {
+      std::fprintf(stderr, "minimal client: %s\n", client.error.c_str());
+      return 1;
+    }
+    bestClient = std::min(bestClient, client.seconds);
+    const FRun run = RefreshOnce(dir, server.Port(), bulk.name, chunk);
+    std::printf("run %d: (a) %.2f s, (b) %.2f s, %llu stored, second refresh %.3f s, %.0f MB in use (%.0f MB caches)\n",
+                i + 1, client.seconds, run.refresh, static_cast<unsigned long long>(run.stored), run.second,
+                run.memory, run.caches);
+    if (run.refresh < best.refresh) best = run;
+  }
+  server.Stop();
+  std::filesystem::remove_all(dir);
+  std::printf("(a) minimal client: %.2f s\n(b) refresh:        %.2f s  = %.2f x (a)\n", bestClient, best.refresh,
+              best.refresh / bestClient);
+  std::printf("headers stored per second: %.0f\nsecond refresh: %.3f s\n", best.stored / best.refresh, best.second);
+  std::printf("memory after the refresh: %.0f MB, of which at most %.0f MB page caches: %.0f MB beyond them\n",
+              best.memory, best.caches, best.memory - best.caches);
+  return 0;
+}

@@ -1,0 +1,235 @@
+#include "cli/CliDownload.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <ranges>
+#include <unordered_set>
+
+#include "cli/CliArguments.h"
+#include "cli/CliCommands.h"
+#include "core/ChangeQueue.h"
+#include "core/Format.h"
+#include "core/TerminationSignal.h"
+#include "core/TextUtil.h"
+#include "db/Article.h"
+#include "db/Group.h"
+#include "db/GroupTree.h"
+#include "db/SGLst.h"
+#include "db/ServerTree.h"
+#include "download/Decoder.h"
+#include "download/Queue.h"
+#include "filters/Matcher.h"
+#include "nntp/ConnMgr.h"
+#include "nntp/ConnectionPool.h"
+#include "nntp/EngineParts.h"
+
+namespace zev::cli {
+
+namespace {
+
+// States in which a connection is, or is about to be, at work.
+constexpr TConnStateSet kWorking{csConnected, csModeReader, csAuthUser, csAuthPass, csCheckCommands, csNewsgroups,
+                                 csDate,      csGroup,      csHeaders,  csArticle,  csReady,         csConnecting};
+// At work on a command, not merely connected and waiting for one.
+constexpr TConnStateSet kBusy = kWorking.Without(csReady);
+// A score below -199 lets the queue take the article's own.
+constexpr int kOwnScore = -200;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool NotDownloaded(const FMsgData& d) { return !HasFlag(d, afDownloaded); }
+bool MarkedNotDownloaded(const FMsgData& d) { return HasFlag(d, afMarked) && !HasFlag(d, afDownloaded); }
+
+std::string Bytes(uint64_t n) { return FormatSizeKB(n / 1024); }
+
+}  // namespace
+
+std::vector<TArticleOffset> TCliDownload::GroupArticles(TGroup& group) const {
+  std::vector<TArticleOffset> offsets;
+  if (!gServerGroups) return offsets;
+  for (const auto& sg : gServerGroups->EntriesOf(group)) {
+    TMapUse use(*sg);
+    for (uint32_t entry : sg->MapSnapshot() | std::views::drop(1))
+      if (entry >= kFirstArticleOffset) offsets.push_back(entry);
+  }
+  std::sort(offsets.begin(), offsets.end());
+  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+  return offsets;
+}
+
+void TCliDownload::Collect(TGroup& group, const std::vector<TArticleOffset>& offsets, bool (*wanted)(const FMsgData&),
+                           const std::string& pattern, std::vector<FFile>& files) {
+  TMatcher matcher;
+  if (!pattern.empty()) matcher.AddPattern(pattern);
+  TArticle& article = *engine_.Article();
+  TArticleLock lock(article);
+  std::unordered_set<TArticleOffset> seen;
+  std::vector<TArticleOffset> parts;
+  for (TArticleOffset offset : offsets) {
+    if (seen.count(offset) || !article.Read(offset)) continue;
+    const bool matches = pattern.empty() || matcher.Matches(article.GetSubject()) ||
+                         matcher.Matches(article.GetFileName());
+    article.PartMap(parts);
+    std::erase(parts, TArticleOffset{0});
+    if (parts.empty()) parts.push_back(offset);
+    FFile file{&group, {}};
+    for (TArticleOffset part : parts) {
+      if (!seen.insert(part).second || !matches || !article.Read(part)) continue;
+      if (wanted(article.Data())) file.parts.push_back(part);
+    }
+    matched_ += matches;
+    if (!file.parts.empty()) files.push_back(std::move(file));
+  }
+}
+
+size_t TCliDownload::Enqueue(const std::vector<FFile>& files) {
+  TQueue& queue = *engine_.Queue();
+  TArticle& article = *engine_.Article();
+  auto list = queue.LockList();
+  for (const FFile& file : files) {
+    TQueueFileSet* set = queue.FindOrCreateSet(list, file.parts.front());
+    for (TArticleOffset part : file.parts) {
+      queue.PutBodyCommand(list, file.group, 0, set, kOwnScore, part);
+      TArticleLock lock(article);
+      if (article.Read(part)) {
+        article.Include(afMarked);
+        article.Write();
+      }
+    }
+    // The servers' numbers of the articles, so that each server is asked for what it has.
+    if (gServerGroups)
+      for (const auto& sg : gServerGroups->EntriesOf(*file.group)) sg->NoteQueuedArticles(file.parts);
+  }
+  filesQueued_ += files.size();
+  return files.size();
+}
+
+size_t TCliDownload::QueueMatching(TGroup& group, const std::string& pattern) {
+  std::vector<FFile> files;
+  Collect(group, GroupArticles(group), NotDownloaded, pattern, files);
+  if (matched_ == 0) Complain("no file of " + group.Name() + " matches " + pattern);
+  else if (files.empty()) Complain("every matching file is downloaded already");
+  return Enqueue(files);
+}
+
+size_t TCliDownload::QueueMarked() {
+  std::vector<FFile> files;
+  engine_.Groups()->ForEachNode([&](TGroup& group) {
+    if (group.IsNewsgroup()) Collect(group, GroupArticles(group), MarkedNotDownloaded, {}, files);
+  });
+  return Enqueue(files);
+}
+
+int TCliDownload::Run() {
+  TQueue& queue = *engine_.Queue();
+  TServerTree& servers = *engine_.Servers();
+  TDecoder* decoder = engine_.Decoder();
+  if (decoder)
+    decoder->SetCompletionListener([this](const FCompletedFile& f) {
+      std::lock_guard lock(completedLock_);
+      completed_.push_back(f);
+    });
+  TChangeQueue changes;
+  gChangeQueue = &changes;
+  TConnectionPool pool;
+  gConnectionPool = &pool;
+  auto manager = std::make_unique<TConnMgr>(servers, pool, &queue);
+  gConnMgr = manager.get();
+  terminal_ = isatty(STDERR_FILENO) == 1;
+  bytesAtStart_ = queue.TotalBytes();
+  startMs_ = NowMs();
+  int code = ecOk, stalled = 0, stuck = 0;
+  for (;;) {
+    manager->Kick();
+    for (const FChangeNote& note : gChangeQueue->Drain())
+      if (note.what == TChange::SurplusSlots)
+        servers.ForEachNode([&](TServer& node) {
+          if (&node == note.subject && node.IsNewsServer()) servers.AdjustSlots(node);
+        });
+    servers.TakeRateSamples();
+    PrintCompleted();
+    ShowProgress(false);
+    if (queue.BodyCount() == 0) break;
+    stalled = AnyConnection(kWorking) ? 0 : stalled + 1;
+    // What is left is with no server: every one that had the articles failed them.
+    stuck = !AnyConnection(kBusy) && !AnyServerHasWork() ? stuck + 1 : 0;
+    if (stuck > kStuckTicks || stalled > kStallTicks) {
+      code = ecServer;
+      break;
+    }
+    if (TTerminationSignal::Wait(kTickMs)) {
+      code = ecInterrupted;
+      break;
+    }
+  }
+  gConnMgr = nullptr;
+  manager.reset();
+  for (const auto& root : servers.Roots()) pool.StopSlots(*root, false, true);
+  if (!pool.WaitAllEnded(std::chrono::seconds(30))) pool.TerminateAll(true);
+  pool.WaitAllEnded(std::chrono::seconds(30));
+  gConnectionPool = nullptr;
+  gChangeQueue = nullptr;
+  if (decoder) decoder->SetCompletionListener({});
+  PrintCompleted();
+  ShowProgress(true);
+  if (code == ecServer)
+    Complain(FormatText("%d article(s) could not be fetched from any server", queue.BodyCount()));
+  if (code == ecInterrupted) Complain("interrupted; `zevrin-cli run` goes on where this stopped");
+  if (code == ecOk && filesDamaged_ > 0) code = ecFailure;
+  return code;
+}
+
+bool TCliDownload::AnyConnection(TConnStateSet states) const {
+  bool any = false;
+  engine_.Servers()->ForEachNode([&](TServer& node) { any |= node.IsSlot() && states.Contains(node.State()); });
+  return any;
+}
+
+bool TCliDownload::AnyServerHasWork() const {
+  bool work = false;
+  engine_.Servers()->ForEachNode([&](TServer& node) {
+    if (!work && node.IsSlot()) work = engine_.Queue()->WorkAvailable(node);
+  });
+  return work;
+}
+
+void TCliDownload::PrintCompleted() {
+  std::vector<FCompletedFile> done;
+  {
+    std::lock_guard lock(completedLock_);
+    done.swap(completed_);
+  }
+  for (const FCompletedFile& f : done) {
+    if (terminal_ && progressWidth_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(progressWidth_), "");
+    std::printf("%s%s\t%llu\t%08X%s\n", f.dir.c_str(), f.name.c_str(), static_cast<unsigned long long>(f.size), f.crc,
+                f.damaged ? "\tdamaged" : "");
+    ++filesDone_;
+    filesDamaged_ += f.damaged;
+  }
+  if (!done.empty()) std::fflush(stdout);
+}
+
+void TCliDownload::ShowProgress(bool final) {
+  if (!terminal_) return;
+  const uint64_t left = engine_.Queue()->TotalBytes();
+  const uint64_t done = bytesAtStart_ > left ? bytesAtStart_ - left : 0;
+  const double seconds = std::max<int64_t>(NowMs() - startMs_, 1) / 1000.0;
+  const double rate = done / seconds;
+  const std::string eta = rate > 0 && left > 0 ? FormatTimeSpan(static_cast<int64_t>(left / rate)) : "-";
+  std::string text = FormatText("%zu/%zu files, %s of %s, %s/s, %s left", filesDone_, filesQueued_, Bytes(done).c_str(),
+                                Bytes(bytesAtStart_).c_str(), Bytes(static_cast<uint64_t>(rate)).c_str(), eta.c_str());
+  const size_t width = text.size();
+  if (width < progressWidth_) text.append(progressWidth_ - width, ' ');
+  progressWidth_ = width;
+  std::fprintf(stderr, "\r%s%s", text.c_str(), final ? "\n" : "");
+  std::fflush(stderr);
+}
+
+}  // namespace zev::cli
