@@ -80,7 +80,10 @@ void TQtHost::CloseSplash() {
 
 int TQtHost::RunEventLoop() {
   if (!mainWindow_) return 0;
-  return QApplication::exec();
+  if (beforeLoop_) beforeLoop_();
+  const int code = QApplication::exec();
+  if (afterLoop_) afterLoop_();
+  return code;
 }
 
 void TQtHost::OnTerminationSignal() {

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <functional>
 #include <memory>
 
 #include "core/Startup.h"
@@ -30,6 +31,11 @@ class TQtHost : public TUiHost {
 
   // The main window, once it exists; until then the program shows the splash and ends.
   void SetMainWindow(QWidget* window) { mainWindow_ = window; }
+  // Called just before the event loop starts and right after it ends.
+  void SetEventLoopHooks(std::function<void()> before, std::function<void()> after) {
+    beforeLoop_ = std::move(before);
+    afterLoop_ = std::move(after);
+  }
   // The hooks that only the Qt program fills (style, pictures, busy cursor).
   FStartupHooks Hooks();
 
@@ -40,6 +46,8 @@ class TQtHost : public TUiHost {
   std::unique_ptr<QSocketNotifier> signalNotifier_;
   QPointer<QWidget> mainWindow_;
   QEventLoop* lingerLoop_ = nullptr;
+  std::function<void()> beforeLoop_;
+  std::function<void()> afterLoop_;
 };
 
 }  // namespace zev::app

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "app/ProgramParts.h"
 #include "app/QtHost.h"
 #include "core/Intl.h"
 #include "core/Startup.h"
 #include "platform/Paths.h"
+#include "ui/AppIcon.h"
 
 namespace {
 
@@ -28,7 +30,16 @@ int main(int argc, char** argv) {
   // wire must keep the "." whatever the desktop language is.
   std::setlocale(LC_NUMERIC, "C");
   zev::InitTranslations(LocaleDir().c_str());
+  // Hiding in the tray closes no window; the program ends when the main window's closing
+  // sequence says so.
+  QApplication::setQuitOnLastWindowClosed(false);
+  QGuiApplication::setDesktopFileName(QStringLiteral("zevrin"));
+  zev::ui::ChooseIconTheme();
+  QApplication::setWindowIcon(zev::ui::AppIcon());
   zev::app::TQtHost host;
-  zev::TStartup startup(host, host.Hooks());
+  zev::app::TProgramParts parts(host);
+  zev::FStartupHooks hooks = host.Hooks();
+  parts.AddHooks(hooks);
+  zev::TStartup startup(host, hooks);
   return startup.Run(std::vector<std::string>(argv + 1, argv + argc));
 }
