@@ -210,8 +210,10 @@ void TArtList::AuthenticationFailure(TConnectionFace& connection, const FRespons
   TServer& slot = connection.Slot();
   slot.Status.Set(TSlotStatus::StatusMessage, std::string(block.statusLine));
   LogError(connection.ConnName() + ": " + PrintableName(block.statusLine), 0);
-  connection.DisconnectNow();
+  // The error state goes first: it survives the disconnect, so the slot waits for the user
+  // instead of being opened again with the same refused log-in.
   slot.SetState(csError);
+  connection.DisconnectNow();
 }
 
 void TArtList::HeaderCommandFailed(TConnectionFace& connection, TQueueKind kind, const std::string& groupName) {

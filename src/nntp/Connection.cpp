@@ -118,7 +118,8 @@ void TConnection::SetReady() { slot_.SetState(csReady); }
 void TConnection::DisconnectNow() {
   const TDisconnectRequest request = disconnectRequest_.exchange(drNone);
   Terminate();
-  slot_.SetState(request == drByUser ? csUserDisconnected : csIdle);
+  if (request == drByUser) slot_.SetState(csUserDisconnected);
+  else if (slot_.State() != csError) slot_.SetState(csIdle);
 }
 
 void TConnection::RequestDisconnect(bool byUser, bool force, const std::function<bool()>& confirmForce) {

@@ -26,10 +26,11 @@ int TConnectionPool::StartSlot(TServer& node, bool automatic, int count) {
 }
 
 int TConnectionPool::StartOnSlot(TServer& slot, bool automatic) {
-  slot.AutoStarted = automatic;
   std::lock_guard lock(lock_);
   ReapLocked(false);
   if (slot.Connection.load()) {
+    // The user's start adopts a running automatic connection: it stays when work runs out.
+    if (!automatic) slot.AutoStarted = false;
     if (slot.State() != csUserDisconnected)
       if (TConnection* running = FindLocked(slot)) running->CancelDisconnectRequest();
     return 0;
@@ -39,6 +40,9 @@ int TConnectionPool::StartOnSlot(TServer& slot, bool automatic) {
   auto connection = std::make_unique<TConnection>(slot, env_, [this](TConnection& c) { OnEnded(c); });
   TSlotConnection* none = nullptr;
   if (!slot.Connection.compare_exchange_strong(none, connection.get())) return 0;
+  // Only the start that wins the slot says how it was started: an automatic start that
+  // loses must not make a user's running connection give up when it runs out of work.
+  slot.AutoStarted = automatic;
   TConnection* started = connection.get();
   entries_.emplace_back().connection = std::move(connection);
   started->Start();

@@ -145,6 +145,9 @@ TEST_F(TConnectionTest, CommandWithALineBreakIsNeverSent) {
 }
 
 TEST_F(TConnectionTest, SlotIsNeverStartedTwice) {
+  // A slow greeting keeps the first connection alive while the others race for the slot;
+  // a connection that had already ended would rightly let the slot start again.
+  AddFault("CONNECT:drip,bytes=4,delay=50");
   TServer& server = AddServer({.idle = 3});
   server.CommandsChecked = 1;
   std::atomic<int> started{0};
