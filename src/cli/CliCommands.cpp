@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <ranges>
 #include <vector>
 
 #include "core/Error.h"
@@ -161,8 +160,9 @@ int TCliCommands::List() {
   std::vector<TArticleOffset> offsets;
   for (const auto& sg : gServerGroups->EntriesOf(*group)) {
     TMapUse use(*sg);
-    for (uint32_t entry : sg->MapSnapshot() | std::views::drop(1))
-      if (entry >= kFirstArticleOffset) offsets.push_back(entry);
+    const std::vector<uint32_t> map = sg->MapSnapshot();
+    for (size_t i = 1; i < map.size(); ++i)
+      if (map[i] >= kFirstArticleOffset) offsets.push_back(map[i]);
   }
   std::sort(offsets.begin(), offsets.end());
   offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());

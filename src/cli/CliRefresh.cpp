@@ -147,12 +147,19 @@ bool TCliRefresh::AnyConnectionCanWork() const {
   return working;
 }
 
+// A slot that ended with a failure message and went idle failed as well: a connection
+// started only for the refresh gives up its retries once the refresh no longer waits for it.
+bool TCliRefresh::SlotFailed(const TServer& slot) {
+  const TConnState state = slot.State();
+  return state == csError || (state == csIdle && !slot.Status.Get(TSlotStatus::StatusMessage).empty());
+}
+
 bool TCliRefresh::AllSlotsFailed() const {
   bool any = false, all = true;
   engine_.Servers()->ForEachNode([&](TServer& node) {
     if (!node.IsSlot()) return;
     any = true;
-    all &= node.State() == csError;
+    all &= SlotFailed(node);
   });
   return any && all;
 }
@@ -160,7 +167,7 @@ bool TCliRefresh::AllSlotsFailed() const {
 std::string TCliRefresh::FailureText() const {
   std::string text;
   engine_.Servers()->ForEachNode([&](TServer& node) {
-    if (!node.IsSlot() || (node.State() != csError && node.State() != csRetrying)) return;
+    if (!node.IsSlot() || (!SlotFailed(node) && node.State() != csRetrying)) return;
     const std::string message = node.Status.Get(TSlotStatus::StatusMessage);
     if (message.empty()) return;
     if (!text.empty()) text += "; ";

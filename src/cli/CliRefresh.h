@@ -40,6 +40,7 @@ class TCliRefresh {
   void AddNewServerGroups();
   bool Over() const;
   bool AnyConnectionCanWork() const;
+  static bool SlotFailed(const TServer& slot);
   bool AllSlotsFailed() const;
   std::string FailureText() const;
   void ShowProgress(bool final);
