@@ -66,6 +66,11 @@ bool ParseNumber(FCursor& c, FOverviewLine& out) {
             0);
     return false;
   }
+  // Article numbers start at 1: a 0 would read as "no article" everywhere after.
+  if (n == 0) {
+    Problem("XOVER parse problem! Article-ID 0 is not an article number! Skipping this header.", 0);
+    return false;
+  }
   if (n > UINT32_MAX)
     throw EZevError(FormatText("Article-ID %s does not fit 32 bits", PrintableName(c.rest.substr(0, 24)).c_str()));
   c.number = static_cast<uint32_t>(n);
