@@ -8,7 +8,8 @@ namespace zev::cli {
 
 namespace {
 
-const std::vector<std::string> kCommands = {"add-server", "servers", "groups", "subscribe", "refresh", "list"};
+const std::vector<std::string> kCommands = {"add-server", "servers", "groups", "subscribe",
+                                            "refresh",    "list",    "get",    "run"};
 
 // Program switches that take the next argument as their value.
 bool TakesValue(const std::string& sw) {
@@ -47,10 +48,11 @@ bool ParseCommandOptions(const std::vector<std::string>& args, size_t i, FCliReq
 bool CheckOperands(FCliRequest& out, std::string& error) {
   const size_t n = out.operands.size();
   if (out.command == "add-server" && n != 1) return error = "add-server takes one HOST[:PORT]", false;
-  if ((out.command == "servers" || out.command == "groups") && n != 0)
+  if ((out.command == "servers" || out.command == "groups" || out.command == "run") && n != 0)
     return error = out.command + " takes no arguments", false;
   if ((out.command == "subscribe" || out.command == "list") && n != 1)
     return error = out.command + " takes one GROUP", false;
+  if (out.command == "get" && n != 2) return error = "get takes a GROUP and a PATTERN", false;
   if (out.command == "add-server" && !out.passwordFile.empty() && out.user.empty())
     return error = "--password-file needs --user", false;
   return true;
@@ -119,9 +121,15 @@ const char* UsageText() {
          "  list GROUP         one line per file: subject, file name, parts present/total,\n"
          "                     size, flags (C complete, I incomplete, R read, D downloaded,\n"
          "                     M marked, W wanted, K killed)\n"
+         "  get GROUP PATTERN  download the files whose subject or file name matches the\n"
+         "                     wildcard PATTERN (\"*\" for all) and print each completed\n"
+         "                     file: path, size, CRC-32 (\"damaged\" when it fails its post's\n"
+         "                     checks)\n"
+         "  run                download what is still marked, as get prints it\n"
          "\n"
          "Columns are separated by tabs. Exit codes: 0 success, 1 failure, 2 wrong usage,\n"
-         "3 a server could not be reached or refused, 4 no such group or server,\n"
+         "3 a server could not be reached or refused, or articles could be fetched from no\n"
+         "server, 4 no such group or server, or nothing matched,\n"
          "130 interrupted.\n";
 }
 

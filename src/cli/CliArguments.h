@@ -20,7 +20,7 @@ enum TExitCode : int {
 
 struct FCliRequest {
   std::vector<std::string> startupArgs;  // for TStartup: "-ini", "PATH", "-debug", ...
-  std::string command;                   // add-server, servers, groups, subscribe, refresh, list
+  std::string command;                   // add-server, servers, groups, subscribe, refresh, list, get, run
   std::vector<std::string> operands;
   // add-server
   std::string user, passwordFile;

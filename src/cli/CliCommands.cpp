@@ -14,6 +14,7 @@
 #include "db/NwsStore.h"
 #include "db/SGLst.h"
 #include "db/ServerTree.h"
+#include "cli/CliDownload.h"
 #include "cli/CliRefresh.h"
 #include "nntp/EngineParts.h"
 
@@ -63,6 +64,21 @@ std::string FlagText(const FMsgData& r) {
 
 void Complain(const std::string& text) { std::fprintf(stderr, "zevrin-cli: %s\n", text.c_str()); }
 
+std::vector<TArticleOffset> GroupArticleOffsets(TGroup& group) {
+  std::vector<TArticleOffset> offsets;
+  if (!gServerGroups) return offsets;
+  for (const auto& sg : gServerGroups->EntriesOf(group)) {
+    TMapUse use(*sg);
+    // Entry 0 of a map is its header, not an article.
+    const std::vector<uint32_t> map = sg->MapSnapshot();
+    for (size_t i = 1; i < map.size(); ++i)
+      if (map[i] >= kFirstArticleOffset) offsets.push_back(map[i]);
+  }
+  std::sort(offsets.begin(), offsets.end());
+  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+  return offsets;
+}
+
 int TCliCommands::Run() {
   const std::string& c = request_.command;
   if (c == "add-server") return AddServer();
@@ -71,6 +87,8 @@ int TCliCommands::Run() {
   if (c == "subscribe") return Subscribe();
   if (c == "list") return List();
   if (c == "refresh") return Refresh();
+  if (c == "get") return Get();
+  if (c == "run") return RunQueue();
   return ecUsage;
 }
 
@@ -157,15 +175,7 @@ int TCliCommands::List() {
     Complain("not subscribed: " + PrintableName(request_.operands[0]));
     return ecNotFound;
   }
-  std::vector<TArticleOffset> offsets;
-  for (const auto& sg : gServerGroups->EntriesOf(*group)) {
-    TMapUse use(*sg);
-    const std::vector<uint32_t> map = sg->MapSnapshot();
-    for (size_t i = 1; i < map.size(); ++i)
-      if (map[i] >= kFirstArticleOffset) offsets.push_back(map[i]);
-  }
-  std::sort(offsets.begin(), offsets.end());
-  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+  const std::vector<TArticleOffset> offsets = GroupArticleOffsets(*group);
   std::vector<FFileRow> rows;
   TArticle& article = *engine_.Article();
   TBTree& msgLst = *engine_.Store()->MsgLst();
@@ -221,6 +231,24 @@ int TCliCommands::Refresh() {
   const int code = TCliRefresh(engine_, groups).Run();
   // The groups' counters changed.
   return SaveSettings() || code != ecOk ? code : ecFailure;
+}
+
+int TCliCommands::Get() {
+  TGroup* group = engine_.Groups()->FindGroupByName(request_.operands[0]);
+  if (!group) {
+    Complain("not subscribed: " + PrintableName(request_.operands[0]));
+    return ecNotFound;
+  }
+  TCliDownload download(engine_);
+  download.QueueMatching(*group, request_.operands[1]);
+  if (download.Matched() == 0) return ecNotFound;
+  return download.Run();
+}
+
+int TCliCommands::RunQueue() {
+  TCliDownload download(engine_);
+  download.QueueMarked();
+  return download.Run();
 }
 
 }  // namespace zev::cli

@@ -2,8 +2,10 @@
 // The commands of zevrin-cli, run once start-up has created the engine. Lists go to
 // standard output as tab-separated lines; messages to standard error.
 #include <string>
+#include <vector>
 
 #include "cli/CliArguments.h"
+#include "db/MsgData.h"
 
 namespace zev {
 class TEngineParts;
@@ -24,6 +26,8 @@ class TCliCommands {
   int Subscribe();
   int List();
   int Refresh();
+  int Get();
+  int RunQueue();
   bool SaveSettings();
 
   const FCliRequest& request_;
@@ -32,5 +36,8 @@ class TCliCommands {
 
 // "zevrin-cli: <text>" on standard error.
 void Complain(const std::string& text);
+
+// The articles of the group on every server that carries it, each once, in ascending order.
+std::vector<TArticleOffset> GroupArticleOffsets(TGroup& group);
 
 }  // namespace zev::cli

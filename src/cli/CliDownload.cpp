@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <ranges>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "cli/CliArguments.h"
@@ -19,6 +19,7 @@
 #include "db/Group.h"
 #include "db/GroupTree.h"
 #include "db/SGLst.h"
+#include "db/Server.h"
 #include "db/ServerTree.h"
 #include "download/Decoder.h"
 #include "download/Queue.h"
@@ -50,19 +51,6 @@ bool MarkedNotDownloaded(const FMsgData& d) { return HasFlag(d, afMarked) && !Ha
 std::string Bytes(uint64_t n) { return FormatSizeKB(n / 1024); }
 
 }  // namespace
-
-std::vector<TArticleOffset> TCliDownload::GroupArticles(TGroup& group) const {
-  std::vector<TArticleOffset> offsets;
-  if (!gServerGroups) return offsets;
-  for (const auto& sg : gServerGroups->EntriesOf(group)) {
-    TMapUse use(*sg);
-    for (uint32_t entry : sg->MapSnapshot() | std::views::drop(1))
-      if (entry >= kFirstArticleOffset) offsets.push_back(entry);
-  }
-  std::sort(offsets.begin(), offsets.end());
-  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
-  return offsets;
-}
 
 void TCliDownload::Collect(TGroup& group, const std::vector<TArticleOffset>& offsets, bool (*wanted)(const FMsgData&),
                            const std::string& pattern, std::vector<FFile>& files) {
@@ -103,17 +91,37 @@ size_t TCliDownload::Enqueue(const std::vector<FFile>& files) {
         article.Write();
       }
     }
-    // The servers' numbers of the articles, so that each server is asked for what it has.
-    if (gServerGroups)
-      for (const auto& sg : gServerGroups->EntriesOf(*file.group)) sg->NoteQueuedArticles(file.parts);
   }
+  // The queue files the new items by the servers that carry them when the list is let go:
+  // the servers' numbers must be known by then.
+  std::unordered_map<TGroup*, std::unordered_set<TArticleOffset>> byGroup;
+  for (const FFile& file : files) byGroup[file.group].insert(file.parts.begin(), file.parts.end());
+  for (auto& [group, parts] : byGroup) NoteArticleNumbers(*group, parts);
   filesQueued_ += files.size();
   return files.size();
 }
 
+// The queue asks each server for an article by its number there: one pass over each
+// server's map of the group, however many files were queued.
+void TCliDownload::NoteArticleNumbers(TGroup& group, const std::unordered_set<TArticleOffset>& parts) {
+  if (!gServerGroups || !gQueueIndex || parts.empty()) return;
+  for (const auto& sg : gServerGroups->EntriesOf(group)) {
+    TServer& server = sg->Server();
+    // Servers that serve articles only fetch by Message-ID: their "number" is 1.
+    if (server.ServerMode == smArticles) {
+      for (TArticleOffset offset : parts) gQueueIndex->SetArtNo(server, group, 1, offset);
+      continue;
+    }
+    TMapUse use(*sg);
+    const std::vector<uint32_t> map = sg->MapSnapshot();
+    for (size_t i = 1; i < map.size(); ++i)
+      if (parts.count(map[i])) gQueueIndex->SetArtNo(server, group, static_cast<uint32_t>(map[0] + (i - 1)), map[i]);
+  }
+}
+
 size_t TCliDownload::QueueMatching(TGroup& group, const std::string& pattern) {
   std::vector<FFile> files;
-  Collect(group, GroupArticles(group), NotDownloaded, pattern, files);
+  Collect(group, GroupArticleOffsets(group), NotDownloaded, pattern, files);
   if (matched_ == 0) Complain("no file of " + group.Name() + " matches " + pattern);
   else if (files.empty()) Complain("every matching file is downloaded already");
   return Enqueue(files);
@@ -122,7 +130,7 @@ size_t TCliDownload::QueueMatching(TGroup& group, const std::string& pattern) {
 size_t TCliDownload::QueueMarked() {
   std::vector<FFile> files;
   engine_.Groups()->ForEachNode([&](TGroup& group) {
-    if (group.IsNewsgroup()) Collect(group, GroupArticles(group), MarkedNotDownloaded, {}, files);
+    if (group.IsNewsgroup()) Collect(group, GroupArticleOffsets(group), MarkedNotDownloaded, {}, files);
   });
   return Enqueue(files);
 }

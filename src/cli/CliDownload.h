@@ -16,15 +16,16 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "db/ConnState.h"
 #include "db/MsgData.h"
+#include "download/Decoder.h"
 
 namespace zev {
 class TEngineParts;
 class TGroup;
-struct FCompletedFile;
 }  // namespace zev
 
 namespace zev::cli {
@@ -51,10 +52,10 @@ class TCliDownload {
     std::vector<TArticleOffset> parts;  // not downloaded yet
   };
 
-  std::vector<TArticleOffset> GroupArticles(TGroup& group) const;
   void Collect(TGroup& group, const std::vector<TArticleOffset>& offsets, bool (*wanted)(const FMsgData&),
                const std::string& pattern, std::vector<FFile>& files);
   size_t Enqueue(const std::vector<FFile>& files);
+  static void NoteArticleNumbers(TGroup& group, const std::unordered_set<TArticleOffset>& parts);
   bool AnyConnection(TConnStateSet states) const;
   bool AnyServerHasWork() const;
   void PrintCompleted();

@@ -25,6 +25,32 @@ bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && EqualsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
+// Where the body begins when the server sent the whole article (a server set to download
+// with ARTICLE): after the blank line that ends the header lines the text starts with. 0
+// when it does not start with header lines.
+size_t ArticleBodyStart(std::string_view text) {
+  bool anyHeader = false;
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t lf = text.find('\n', pos);
+    if (lf == kNpos) return 0;
+    std::string_view line = text.substr(pos, lf - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) return anyHeader ? lf + 1 : 0;
+    const bool folded = line[0] == ' ' || line[0] == '\t';
+    if (!folded) {
+      const size_t colon = line.find(':');
+      if (colon == 0 || colon == kNpos) return 0;
+      for (char c : line.substr(0, colon))
+        if (static_cast<unsigned char>(c) <= 32 || static_cast<unsigned char>(c) >= 127) return 0;
+      anyHeader = true;
+    } else if (!anyHeader) {
+      return 0;
+    }
+    pos = lf + 1;
+  }
+  return 0;
+}
+
 // A part of a multi-part file that the record describes; false when the record cannot.
 bool RecordPart(const FBodyFacts& facts, FDecodedPiece& piece) {
   if (!facts.multiPart || facts.part < 1 || facts.total < facts.part) return false;
@@ -50,8 +76,11 @@ bool DecodeUuencode(std::string& body, const FBodyFacts& facts, FDecodedBody& re
     // A later part of a multi-part post carries only data lines. yEnc bodies are left
     // alone: their short last lines can look like uuencode.
     if (!facts.multiPart || facts.part == 1 || HasLineStarting(body, "=ybegin ")) return false;
-    const size_t start = FindHeaderlessUuStart(body);
+    // Header lines such as a Message-ID can look like a full data line.
+    const size_t bodyStart = ArticleBodyStart(body);
+    size_t start = FindHeaderlessUuStart(std::string_view(body).substr(bodyStart));
     if (start == kNpos) return false;
+    start += bodyStart;
     const FUuData data = UudecodeLines(text, body.size(), start, text);
     FDecodedPiece piece;
     if (data.produced == 0 || !RecordPart(facts, piece)) return false;

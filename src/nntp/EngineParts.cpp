@@ -13,6 +13,8 @@
 #include "db/SGLst.h"
 #include "db/ServerTree.h"
 #include "download/BodyDecoder.h"
+#include "download/Decoder.h"
+#include "download/ExistList.h"
 #include "download/PartCheck.h"
 #include "download/Queue.h"
 #include "download/QueueServerGroupLists.h"
@@ -22,6 +24,7 @@
 #include "nntp/AccessorQueueArticles.h"
 #include "nntp/ArtList.h"
 #include "nntp/GroupListFeed.h"
+#include "platform/Paths.h"
 
 namespace zev {
 
@@ -42,6 +45,7 @@ void TEngineParts::AddHooks(FStartupHooks& h) {
   h.createHeaderRetrieval = [this] { CreateHeaderRetrieval(); };
   h.createQueue = [this] { CreateQueue(); };
   h.createKillWant = [this] { CreateKillWant(); };
+  h.createExistingFiles = [this] { CreateExistingFiles(); };
   h.createArticleAccessor = [this] { CreateArticleAccessor(); };
   h.createDecoder = [this] { CreateDecoder(); };
   h.createPartCheck = [this] { CreatePartCheck(); };
@@ -55,6 +59,7 @@ void TEngineParts::AddHooks(FStartupHooks& h) {
   };
   h.queueDueRefreshes = [this] { QueueDueRefreshes(); };
   h.destroyExpirer = [this] { DestroyExpirer(); };
+  h.destroyExistingFiles = [this] { DestroyExistingFiles(); };
   h.destroyPartCheck = [this] { DestroyPartCheck(); };
   h.destroyDecoder = [this] { DestroyDecoder(); };
   h.destroyArticleAccessor = [this] { DestroyArticleAccessor(); };
@@ -139,8 +144,16 @@ void TEngineParts::CreateArticleAccessor() {
   artList_->Parts().article = article_.get();
 }
 
+// Start-up creates the list after the decoder, which enters every completed file in it.
+void TEngineParts::CreateExistingFiles() {
+  existList_ = std::make_unique<TExistList>(platform::WithSlash(dataDir_) + "ExistLst.zev", nullptr);
+  gExistList = existList_.get();
+  if (decoder_) decoder_->SetExistList(existList_.get());
+}
+
 void TEngineParts::CreateDecoder() {
-  decoder_ = std::make_unique<TBodyCounter>();
+  decoder_ = std::make_unique<TDecoder>(*article_);
+  decoder_->SetExistList(existList_.get());
   gBodyDecoder = decoder_.get();
   artList_->Parts().decoder = decoder_.get();
 }
@@ -182,6 +195,12 @@ void TEngineParts::DestroyDecoder() {
   if (artList_) artList_->Parts().decoder = nullptr;
   gBodyDecoder = nullptr;
   decoder_.reset();
+}
+
+void TEngineParts::DestroyExistingFiles() {
+  if (decoder_) decoder_->SetExistList(nullptr);
+  gExistList = nullptr;
+  existList_.reset();
 }
 
 void TEngineParts::DestroyArticleAccessor() {
@@ -247,6 +266,7 @@ void TEngineParts::DestroyNewsStore() {
 void TEngineParts::DestroyAll() {
   DestroyExpirer();
   DestroyPartCheck();
+  DestroyExistingFiles();
   DestroyDecoder();
   DestroyArticleAccessor();
   CloseNewsStore();

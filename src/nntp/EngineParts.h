@@ -20,7 +20,8 @@ class TAccessorMapArticles;
 class TAccessorQueueArticles;
 class TArtList;
 class TArticle;
-class TBodyCounter;
+class TDecoder;
+class TExistList;
 class TExpirer;
 class TExtList;
 class TGroupList;
@@ -53,6 +54,7 @@ class TEngineParts {
   void CreateHeaderRetrieval();  // with the extension list, the trees and the server-group lists
   void CreateQueue();
   void CreateKillWant();
+  void CreateExistingFiles();  // the list the decoder enters completed files in
   void CreateArticleAccessor();
   void CreateDecoder();
   void CreatePartCheck();
@@ -63,6 +65,7 @@ class TEngineParts {
   void DestroyExpirer();
   void DestroyPartCheck();
   void DestroyDecoder();
+  void DestroyExistingFiles();
   void DestroyArticleAccessor();
   void CloseNewsStore();
   void DestroyKillWant();
@@ -79,6 +82,8 @@ class TEngineParts {
   TQueue* Queue() const { return queue_.get(); }
   TArtList* ArtList() const { return artList_.get(); }
   TArticle* Article() const { return article_.get(); }
+  TDecoder* Decoder() const { return decoder_.get(); }
+  TExistList* ExistList() const { return existList_.get(); }
   TPartCheck* PartCheck() const { return partCheck_.get(); }
   TKillWant* KillWant() const { return killWant_.get(); }
   TSGLst* ServerGroups() const { return serverGroups_.get(); }
@@ -101,7 +106,8 @@ class TEngineParts {
   std::unique_ptr<TKillWant> killWant_;
   std::unique_ptr<TArticle> article_;
   std::unique_ptr<TAccessorMapArticles> mapArticles_;
-  std::unique_ptr<TBodyCounter> decoder_;
+  std::unique_ptr<TExistList> existList_;
+  std::unique_ptr<TDecoder> decoder_;
   std::unique_ptr<TPartCheck> partCheck_;
   std::unique_ptr<TExpirer> expirer_;
 };

@@ -115,6 +115,13 @@ std::vector<FCase> Cases() {
   cases.push_back({"uuencode middle part without header", Received("Some text\n" + UuLines(big.substr(90, 90))),
                    Part("big.bin", 2, 3), TBodyFormat::Uuencode, false,
                    {{TPieceKind::Part, "big.bin", big.substr(90, 90), 2}}});
+  cases.push_back({"uuencode middle part fetched with its article headers",
+                   Received("Path: news.test!not-for-mail\nFrom: p <p@x.test>\nSubject: big.bin (2/3)\n"
+                            "Message-ID: <f5219ec8.d8ff3863c119-7a1a7d37@zevrin-newsd.test>\n"
+                            "X-Folded: a\n b\n\n" +
+                            UuLines(big.substr(90, 90))),
+                   Part("big.bin", 2, 3), TBodyFormat::Uuencode, false,
+                   {{TPieceKind::Part, "big.bin", big.substr(90, 90), 2}}});
   cases.push_back({"uuencode short last part without header", Received(UuLines(big.substr(0, 20)) + "`\nend\n"),
                    Part("big.bin", 3, 3), TBodyFormat::Uuencode, false,
                    {{TPieceKind::Part, "big.bin", big.substr(0, 20), 3}}});
