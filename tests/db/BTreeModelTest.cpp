@@ -79,7 +79,7 @@ class BTreeModel : public ::testing::TestWithParam<TKind> {
   }
 
   void Run(TBTree& tree, int ops, int insertPercent) {
-    ops = ops * GetParam().opsPercent / 100;
+    ops = ops * GetParam().opsPercent / 100 / test::kSlowBuildDivisor;
     for (int i = 0; i < ops; ++i) {
       if (static_cast<int>(rng_() % 100) < insertPercent) Insert(tree);
       else Delete(tree);

@@ -21,7 +21,7 @@ TEST(BTreeThreads, TwoWritersAndAReader) {
     uint8_t options = sizeParam == 77 ? (boKeepCount | boKeysInNodes) : boKeepCount;
     // A small cache makes the reader and the writers replace each other's pages.
     TBTree tree(test::ScratchDir() + "threads.zev", options, 512 << 10, sizeParam);
-    constexpr int kPerWriter = 21000;  // a multiple of 3: every key i % 3 == 1 is deleted
+    constexpr int kPerWriter = 21000 / test::kSlowBuildDivisor;  // a multiple of 3: every key i % 3 == 1 is deleted
     std::atomic<bool> done{false};
     std::atomic<int> readerErrors{0};
     auto writer = [&](int w) {
