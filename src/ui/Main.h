@@ -195,7 +195,10 @@ class TfrmMain : public QMainWindow {
   void ServersTick();
   void FinishStep();
   bool WorkDone() const;
+  // A slot with a connection or in a busy state: closing waits for these.
   bool AnyConnectionActive() const;
+  // A slot at work (connecting, logging in, a command under way).
+  bool AnyConnectionBusy() const;
   double TotalSpeed() const;
 
   // Closing (MainClose.cpp).

@@ -42,7 +42,9 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 bool TfrmMain::BeginShutdown() {
   SetProgressText(Tr("Zev is shutting down (waiting for all threads to terminate)..."));
   bool force = true;
-  if (AnyConnectionActive() && !gConfig->Has(cfNoDelayedDisconnect)) {
+  // Only a connection at work has a current item to finish; one that merely stays
+  // connected is stopped without asking.
+  if (AnyConnectionBusy() && !gConfig->Has(cfNoDelayedDisconnect)) {
     bool remember = false;
     const int answer = QueryUser(Tr("Wait for connections to finish current items?"), qoCancel, remember, anYes);
     if (answer == anCancel) {

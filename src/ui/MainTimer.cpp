@@ -246,6 +246,14 @@ bool TfrmMain::AnyConnectionActive() const {
   return active || RunningConnections() > 0;
 }
 
+bool TfrmMain::AnyConnectionBusy() const {
+  bool busy = false;
+  servers_.ForEachNode([&](TServer& node) {
+    if (node.IsSlot() && kBusyStates.Contains(node.State())) busy = true;
+  });
+  return busy;
+}
+
 void TfrmMain::FinishStep() {
   if (!finish_->Close()) return;
   const bool shutdown = finish_->Shutdown();

@@ -120,7 +120,7 @@ TNewsgroupsPage::TNewsgroupsPage(TGroupList& list, TServerTree& servers, TGroupT
 
   ServersChanged();
   Guarded("TGroupList.Rebuild", [this] { rows_->Rebuild(); });
-  ShowRows();
+  ShowRows("");
   UpdateActions();
 }
 
@@ -154,39 +154,50 @@ void TNewsgroupsPage::Tick() {
     ServersChanged();
     if (gConfig && gConfig->Has(cfAutoQuickFilter)) ApplyFindText(false);
     list_.GroupListsChanged = false;
-    switch (rows_->Update()) {
-      case TGroupListRows::rcRows: ShowRows(); break;
-      case TGroupListRows::rcCounts: model_->CountsChanged(); break;
-      case TGroupListRows::rcNone: break;
-    }
+    CatchUp();
     UpdateActions();
   });
 }
 
-void TNewsgroupsPage::ShowRows() {
+std::string TNewsgroupsPage::CurrentName() const {
   const QModelIndex current = drgGroups->currentIndex();
-  const std::string name = current.isValid() ? std::string(rows_->RowName(static_cast<size_t>(current.row()))) : "";
+  return current.isValid() ? std::string(rows_->RowName(static_cast<size_t>(current.row()))) : std::string();
+}
+
+void TNewsgroupsPage::CatchUp() {
+  const std::string current = CurrentName();
+  switch (rows_->Update()) {
+    case TGroupListRows::rcRows: ShowRows(current); break;
+    case TGroupListRows::rcCounts: model_->CountsChanged(); break;
+    case TGroupListRows::rcNone: break;
+  }
+}
+
+void TNewsgroupsPage::ShowRows(const std::string& current) {
+  const int column = std::max(drgGroups->currentIndex().column(), 0);
   model_->RowsChanged();
-  if (name.empty()) return;
-  const size_t row = rows_->RowOf(name);
+  if (current.empty()) return;
+  const size_t row = rows_->RowOf(current);
   if (row < rows_->RowCount()) {
-    const QModelIndex index = model_->index(static_cast<int>(row), current.column());
+    const QModelIndex index = model_->index(static_cast<int>(row), std::min(column, model_->columnCount() - 1));
     drgGroups->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     drgGroups->scrollTo(index);
   }
 }
 
 void TNewsgroupsPage::ColumnClicked(int section) {
+  const std::string current = CurrentName();
   rows_->ClickColumn(section - 1);
   drgGroups->horizontalHeader()->setSortIndicatorShown(true);
   drgGroups->horizontalHeader()->setSortIndicator(
       rows_->SortColumn() + 1, rows_->SortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
-  ShowRows();
+  ShowRows(current);
 }
 
 void TNewsgroupsPage::ApplyFindText(bool remember) {
   const QString text = cbxGrpFind->currentText();
-  if (rows_->SetFilter(text.toStdString())) ShowRows();
+  const std::string current = CurrentName();
+  if (rows_->SetFilter(text.toStdString())) ShowRows(current);
   if (remember && !text.isEmpty()) RememberFindText(text);
 }
 
@@ -207,7 +218,8 @@ void TNewsgroupsPage::RememberFindText(const QString& text) {
 
 void TNewsgroupsPage::ShowSubscribedOnly(bool on) {
   (on ? actions_.subscribed : actions_.all)->setChecked(true);
-  if (rows_->SetSubscribedOnly(on)) ShowRows();
+  const std::string current = CurrentName();
+  if (rows_->SetSubscribedOnly(on)) ShowRows(current);
   UpdateActions();
 }
 
@@ -271,7 +283,7 @@ void TNewsgroupsPage::Subscribe() {
   }
   groups_.SaveGroups();
   list_.SubscriptionsChanged();
-  if (rows_->Update() == TGroupListRows::rcRows) ShowRows();
+  CatchUp();
   if (groupsChanged) groupsChanged();
   UpdateActions();
 }
@@ -286,7 +298,7 @@ void TNewsgroupsPage::UnSubscribe() {
   for (const std::string& name : names)
     if (TGroup* group = TreeGroup(name)) removeGroup(*group);
   list_.SubscriptionsChanged();
-  if (rows_->Update() == TGroupListRows::rcRows) ShowRows();
+  CatchUp();
   UpdateActions();
 }
 
@@ -301,14 +313,14 @@ void TNewsgroupsPage::Reload() {
   // The list comes back with the server's next connection: one is opened now on a free
   // slot, as the question promises.
   ConnectNode(*server, 1);
-  if (rows_->Update() != TGroupListRows::rcNone) model_->RowsChanged();
+  CatchUp();
   UpdateActions();
 }
 
 void TNewsgroupsPage::ForceCount(uint32_t count) {
   for (const FCell& cell : SelectedCells())
     if (cell.column >= 1) rows_->ForceCount(cell.row, static_cast<size_t>(cell.column) - 1, count);
-  if (rows_->Update() != TGroupListRows::rcNone) model_->CountsChanged();
+  CatchUp();
   UpdateActions();
 }
 

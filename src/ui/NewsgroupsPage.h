@@ -84,8 +84,14 @@ class TNewsgroupsPage : public QWidget {
   TServer* CurrentServer() const;
   TGroup* TreeGroup(const std::string& name) const;
   void ColumnClicked(int section);
-  // Resets the view to the rows, keeping the current newsgroup when it is still shown.
-  void ShowRows();
+  // The newsgroup in the current row; read it before the rows change, since afterwards the
+  // same row number names another group.
+  std::string CurrentName() const;
+  // Resets the view to the rows, keeping `current` (from CurrentName) current when it is
+  // still shown.
+  void ShowRows(const std::string& current);
+  // Catches up with the list: new rows, new subscription marks or only new counts.
+  void CatchUp();
   void RememberFindText(const QString& text);
 
   TGroupList& list_;

@@ -139,6 +139,27 @@ TEST_F(WindowWithQueue, NoShutdownWhileWorkWaitsInAPausedQueue) {
   EXPECT_FALSE(window.ShuttingDown());
 }
 
+// While a connection works on an item, closing asks whether to let it finish; Cancel keeps
+// the program running with nothing stopped.
+TEST_F(WindowWithQueue, ClosingAsksToWaitOnlyWhileAConnectionWorks) {
+  ASSERT_FALSE(server->Children().empty());
+  TServer& slot = *server->Children().front();
+  slot.SetState(csArticle);
+  TfrmMain window(*env.servers, *env.groups);
+  window.show();
+  modals.Answer(anCancel);
+  EXPECT_FALSE(window.close());
+  ASSERT_EQ(modals.texts.size(), 1u);
+  EXPECT_EQ(modals.texts[0], "Wait for connections to finish current items?");
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_FALSE(window.ShuttingDown());
+  EXPECT_EQ(slot.State(), csArticle) << "nothing was stopped";
+
+  slot.SetState(csReady);
+  EXPECT_TRUE(window.close()) << "a slot at rest has nothing to finish";
+  EXPECT_EQ(modals.texts.size(), 1u);
+}
+
 TEST_F(WindowWithQueue, RemovingAServerAsksRemembersAndExpiresOnAWorker) {
   TfrmMain window(*env.servers, *env.groups);
   window.trvServers->SelectNode(server);
