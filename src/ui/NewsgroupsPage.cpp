@@ -97,8 +97,11 @@ TNewsgroupsPage::TNewsgroupsPage(TGroupList& list, TServerTree& servers, TGroupT
   layout->addWidget(drgGroups);
 
   mode_ = new QActionGroup(this);
+  // The window creates the page's actions disabled until a page drives them; the two modes
+  // need no selection, so nothing else would ever enable them.
   for (QAction* a : {actions.all, actions.subscribed}) {
     a->setCheckable(true);
+    a->setEnabled(true);
     mode_->addAction(a);
   }
   actions.all->setChecked(true);

@@ -290,6 +290,7 @@ TEST_F(NewServerOnTestServer, TheQuestionsYesDownloadsTheListIntoTheGrid) {
     auto* page = dynamic_cast<TNewsgroupsPage*>(window.tbsNewsgroups);
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->Model()->rowCount(), 0);
+    EXPECT_TRUE(window.actAll->isEnabled() && window.actSubscribed->isEnabled()) << "the page's modes work at once";
     modals.Then([&](QDialog& d) {
       auto& dialog = dynamic_cast<TfrmServerCfg&>(d);
       dialog.edtName->setText("Test");
