@@ -129,9 +129,10 @@ shot() {
 
 shot servers
 key ctrl+Tab && shot groups
+key ctrl+Tab && shot newsgroups
 key ctrl+Tab && shot queue
 key ctrl+Tab && shot dirscan
-key ctrl+shift+Tab ctrl+shift+Tab ctrl+shift+Tab
+key ctrl+shift+Tab ctrl+shift+Tab ctrl+shift+Tab ctrl+shift+Tab
 # The properties of the first server and of a newsgroup (rows clicked by their place on
 # the page), then the About window.
 click 120 141 && key alt+Return && shot server-properties

@@ -1,8 +1,9 @@
 #pragma once
-// The parts of the engine that the Qt program creates for its window: the server and group
-// trees, the server-group lists, the connections and the change notifications, and the
-// main window itself. Start-up calls them through its hooks; they are freed when the
-// event loop has ended, the trees only after every connection has.
+// The parts that only the Qt program has: the connections, the change notifications and
+// the main window. The engine (news store, trees, server-group lists, queue, newsgroup
+// list, ...) comes from TEngineParts, as in the command-line program; start-up calls both
+// through its hooks. The window's parts are freed when the event loop has ended, before the
+// shutdown hooks free the engine, and the connections before anything their slots use.
 #include <memory>
 
 #include "core/Startup.h"
@@ -10,9 +11,7 @@
 namespace zev {
 class TChangeQueue;
 class TConnectionPool;
-class TGroupTree;
-class TSGLst;
-class TServerTree;
+class TEngineParts;
 namespace ui {
 class TfrmMain;
 }
@@ -24,25 +23,21 @@ class TQtHost;
 
 class TProgramParts {
  public:
-  explicit TProgramParts(TQtHost& host);
+  TProgramParts(TQtHost& host, TEngineParts& engine);
   ~TProgramParts();
   TProgramParts(const TProgramParts&) = delete;
   TProgramParts& operator=(const TProgramParts&) = delete;
 
+  // Adds the window's hooks; call after the engine has added its own.
   void AddHooks(FStartupHooks& hooks);
 
  private:
-  void CreateServerGroupLists();
-  void DestroyServerGroupLists();
   void CreateMainWindow();
   void BeforeEventLoop();
   void AfterEventLoop();
 
   TQtHost& host_;
-  std::unique_ptr<TServerTree> servers_;
-  std::unique_ptr<TGroupTree> groups_;
-  std::unique_ptr<TSGLst> serverGroups_;
-  std::unique_ptr<TSGLst> queueIndex_;
+  TEngineParts& engine_;
   std::unique_ptr<TChangeQueue> changes_;
   std::unique_ptr<TConnectionPool> pool_;
   std::unique_ptr<ui::TfrmMain> window_;

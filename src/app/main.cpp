@@ -9,6 +9,7 @@
 #include "app/QtHost.h"
 #include "core/Intl.h"
 #include "core/Startup.h"
+#include "nntp/EngineParts.h"
 #include "platform/Paths.h"
 #include "ui/AppIcon.h"
 
@@ -37,8 +38,10 @@ int main(int argc, char** argv) {
   zev::ui::ChooseIconTheme();
   QApplication::setWindowIcon(zev::ui::AppIcon());
   zev::app::TQtHost host;
-  zev::app::TProgramParts parts(host);
+  zev::TEngineParts engine;
+  zev::app::TProgramParts parts(host, engine);
   zev::FStartupHooks hooks = host.Hooks();
+  engine.AddHooks(hooks);
   parts.AddHooks(hooks);
   zev::TStartup startup(host, hooks);
   return startup.Run(std::vector<std::string>(argv + 1, argv + argc));
