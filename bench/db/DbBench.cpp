@@ -1,4 +1,4 @@
-// bench_db [--count N] [--cache MiB] [--dir DIR]
+// bench_db [--count N] [--cache MiB] [--dir DIR] [--strings-only 1]
 // One run on a fresh directory: our article list against SQLite 3 on the same Message-IDs
 // and records with the same cache size, then the string lists. Figures are printed; the
 // goals are printed beside them, never asserted.
@@ -197,10 +197,12 @@ int main(int argc, char** argv) {
   size_t count = 1000000;
   int64_t cache = -1;
   std::string dir;
+  bool stringsOnly = false;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--count")) count = std::strtoull(argv[i + 1], nullptr, 10);
     else if (!std::strcmp(argv[i], "--cache")) cache = std::strtoll(argv[i + 1], nullptr, 10) << 20;
     else if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--strings-only")) stringsOnly = std::strcmp(argv[i + 1], "0") != 0;
   }
   if (dir.empty()) {
     char temp[] = "/tmp/zevbenchXXXXXX";
@@ -211,6 +213,11 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
   if (cache < 0) cache = TNewsStore().RecommendedCacheSize(ckArticles);
 
+  if (stringsOnly) {
+    RunStringLists(dir, count);
+    std::filesystem::remove_all(dir);
+    return 0;
+  }
   std::vector<std::string> ids, absent;
   bench::MakeMessageIds(count, 42, ids, absent);
   std::vector<std::string> lookups = ids;

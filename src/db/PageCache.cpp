@@ -29,10 +29,7 @@ TPageRef& TPageRef::operator=(TPageRef&& o) noexcept {
   return *this;
 }
 
-void TPageRef::Reset() {
-  if (buffer_ && !buffer_->fixed) cache_->Unpin(buffer_);
-  buffer_ = nullptr;
-}
+void TPageRef::Release() { cache_->Unpin(buffer_); }
 
 void TPageRef::MarkDirty() { cache_->MarkDirty(buffer_); }
 
@@ -114,6 +111,7 @@ void TPageCache::LruPushNewest(int32_t i) {
   if (newest_ >= 0) buffers_[newest_]->newer = i; else oldest_ = i;
   newest_ = i;
   b.inLru = true;
+  b.stamp = ++pushes_;
 }
 
 // The least recently used unpinned buffer, its page saved to the journal when changed; a
@@ -180,11 +178,15 @@ const uint8_t* TPageCache::Peek(uint32_t position) {
   size_t n = fmt::PageNumber(position);
   if (n < pageMap_.size() && pageMap_[n] >= 0) {
     int32_t i = pageMap_[n];
-    if (buffers_[i]->inLru && newest_ != i) {
+    // A page among the most recent quarter of the ring stays where it is: a search peeks
+    // at the same record pages again and again, and moving them each time costs more than
+    // the slightly less exact order.
+    TPageBuffer& b = *buffers_[i];
+    if (b.inLru && pushes_ - b.stamp >= capacity_ / 4) {
       LruUnlink(i);
       LruPushNewest(i);
     }
-    return buffers_[i]->data.get();
+    return b.data.get();
   }
   int32_t i = TakeVictim();
   TPageBuffer& b = *buffers_[i];

@@ -41,6 +41,7 @@ struct TPageBuffer {
   std::atomic<uint8_t> verdict{0};
   int32_t older = -1, newer = -1;  // LRU ring links, valid while inLru
   bool inLru = false;
+  uint64_t stamp = 0;              // value of the cache's push counter when it last became newest
 };
 
 // A pinned page: it stays in the pool until the reference goes.
@@ -61,9 +62,15 @@ class TPageRef {
   uint8_t Verdict() const { return buffer_->verdict.load(std::memory_order_relaxed); }
   void SetVerdict(uint8_t v) const { buffer_->verdict.store(v, std::memory_order_relaxed); }
   void MarkDirty();
-  void Reset();
+  // Inline for the common empty and fixed cases: every descent destroys many references.
+  void Reset() {
+    if (buffer_ && !buffer_->fixed) Release();
+    buffer_ = nullptr;
+  }
 
  private:
+  void Release();
+
   TPageCache* cache_ = nullptr;
   TPageBuffer* buffer_ = nullptr;
 };
@@ -125,6 +132,7 @@ class TPageCache {
   std::vector<std::unique_ptr<TPageBuffer>> buffers_;  // 0: root, 1: first data page
   std::vector<int32_t> pageMap_;                       // page number -> buffer index, -1 none
   int32_t newest_ = -1, oldest_ = -1;
+  uint64_t pushes_ = 0;  // LRU pushes so far: how far a buffer has aged since its stamp
   bool broken_ = false;
 };
 
