@@ -1,9 +1,10 @@
 // The whole download path against the most any client can reach: zevrin-newsd serves
-// ~1 GiB of yEnc posts (files of 50 parts of ~750 KB) from this process; in the same run
-// the read-and-discard client fetches every body with 8 connections, and `zevrin-cli get`
-// downloads, decodes and assembles all files with 8 connections. Prints both throughputs,
-// their ratio and zevrin-cli's CPU time per GB (its user and system time, measured by the
-// kernel). The header refresh before the download is not timed.
+// ~1 GiB of yEnc posts (files of 20 to 50 parts of ~750 KB) from this process; in the same
+// run the read-and-discard client fetches every body with 8 connections, and `zevrin-cli
+// get` downloads, decodes and assembles all files with 8 connections. Prints both
+// throughputs, their ratio and zevrin-cli's CPU time per GB (its user and system time,
+// measured by the kernel). Every file zevrin-cli reports must have its post's size and
+// CRC-32, or the run counts as failed. The header refresh before the download is not timed.
 //   bench_download [SIZE_MIB=1024] [RUNS=3] [WORK_DIR=/tmp/zev-bench-download]
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -13,7 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,15 +37,19 @@ struct FChild {
   double seconds = 0, cpuSeconds = 0;
 };
 
-// Runs zevrin-cli with `args`, its settings and downloads kept in `work`.
-FChild RunCli(const std::string& work, const std::vector<std::string>& args, bool quiet) {
+// Runs zevrin-cli with `args`, its settings and downloads kept in `work`; its standard
+// output goes to `out`.
+FChild RunCli(const std::string& work, const std::vector<std::string>& args, const std::string& out) {
+  // The child must not write out what this process has buffered.
+  std::fflush(stdout);
+  std::fflush(stderr);
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
     setenv("XDG_CONFIG_HOME", work.c_str(), 1);
     setenv("XDG_DATA_HOME", work.c_str(), 1);
     setenv("XDG_DOWNLOAD_DIR", (work + "/dl").c_str(), 1);
-    if (quiet && !freopen("/dev/null", "w", stdout)) _exit(126);
+    if (!freopen(out.c_str(), "w", stdout)) _exit(126);
     std::vector<std::string> all = {ZEV_CLI_PATH, "-ini", work + "/Zev2.ini"};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -61,6 +69,48 @@ FChild RunCli(const std::string& work, const std::vector<std::string>& args, boo
 
 bool Ok(const FChild& c) { return WIFEXITED(c.status) && WEXITSTATUS(c.status) == 0; }
 
+// Files of 20 to 50 parts, as posters split them, until `totalBytes` are posted.
+void PostFiles(TArticleGenerator& generator, uint64_t totalBytes, uint32_t partSize) {
+  const uint32_t partCounts[] = {20, 35, 50, 27, 42, 31, 48, 24};
+  uint64_t posted = 0;
+  for (uint32_t fileNo = 1; posted < totalBytes; ++fileNo) {
+    FFileSpec spec;
+    spec.groups = {kGroup};
+    spec.partSize = partSize;
+    spec.size = std::min<uint64_t>(uint64_t{partCounts[fileNo % 8]} * partSize, totalBytes - posted);
+    spec.name = "holiday.part" + std::to_string(fileNo) + ".rar";
+    spec.subjectPrefix = "[" + std::to_string(fileNo) + "] - ";
+    generator.PostYenc(spec);
+    posted += spec.size;
+  }
+}
+
+// The files zevrin-cli printed ("PATH<TAB>SIZE<TAB>CRC32") that match their posts.
+uint64_t GoodFiles(const std::string& printed, const FManifest& manifest, std::string& problem) {
+  std::map<std::string, const FManifestFile*> posted;
+  for (const FManifestFile& f : manifest.files) posted[f.name] = &f;
+  uint64_t good = 0;
+  std::istringstream lines(printed);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream cells(line);
+    std::string path, size, crc, extra;
+    std::getline(cells, path, '\t');
+    std::getline(cells, size, '\t');
+    std::getline(cells, crc, '\t');
+    std::getline(cells, extra, '\t');
+    const std::string name = fs::path(path).filename().string();
+    auto it = posted.find(name);
+    char want[16];
+    if (it != posted.end()) std::snprintf(want, sizeof want, "%08X", it->second->crc32);
+    if (it == posted.end() || !extra.empty() || size != std::to_string(it->second->size) || crc != want) {
+      problem = "unexpected or damaged file: " + line;
+      continue;
+    }
+    ++good;
+  }
+  return good;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,7 +119,7 @@ int main(int argc, char** argv) {
   const std::string workRoot = argc > 3 ? argv[3] : "/tmp/zev-bench-download";
   auto store = std::make_shared<TArticleStore>();
   TArticleGenerator generator(*store, 1);
-  generator.PostBenchSet(kGroup, mib << 20, 750000);
+  PostFiles(generator, mib << 20, 750000);
   uint64_t last = 0, bodyBytes = 0, files = 0;
   {
     auto lock = store->ReadLock();
@@ -105,23 +155,25 @@ int main(int argc, char** argv) {
     const std::string work = workRoot + "/run" + std::to_string(run);
     fs::remove_all(work);
     fs::create_directories(work + "/dl");
-    const bool prepared = Ok(RunCli(work, {"add-server", host, "--connections", "8"}, true)) &&
-                          Ok(RunCli(work, {"subscribe", kGroup}, true)) && Ok(RunCli(work, {"refresh", kGroup}, true));
+    const std::string out = work + "/cli.out";
+    const bool prepared = Ok(RunCli(work, {"add-server", host, "--connections", "8"}, out)) &&
+                          Ok(RunCli(work, {"subscribe", kGroup}, out)) && Ok(RunCli(work, {"refresh", kGroup}, out));
     if (!prepared) {
       std::fprintf(stderr, "zevrin-cli could not be set up in %s\n", work.c_str());
       return 1;
     }
-    const FChild get = RunCli(work, {"get", kGroup, "*"}, true);
-    uint64_t written = 0, complete = 0;
+    const FChild get = RunCli(work, {"get", kGroup, "*"}, out);
+    std::ifstream printedFile(out);
+    const std::string printed((std::istreambuf_iterator<char>(printedFile)), {});
+    std::string problem;
+    const uint64_t complete = GoodFiles(printed, generator.Manifest(), problem);
+    uint64_t written = 0;
     for (const auto& e : fs::recursive_directory_iterator(work + "/dl"))
-      if (e.is_regular_file() && e.path().extension() == ".rar") {
-        written += e.file_size();
-        ++complete;
-      }
+      if (e.is_regular_file() && e.path().extension() == ".rar") written += e.file_size();
     fs::remove_all(work);
     if (!Ok(get) || complete != files) {
-      std::fprintf(stderr, "zevrin-cli get failed (status %d, %llu of %llu files)\n", get.status,
-                   static_cast<unsigned long long>(complete), static_cast<unsigned long long>(files));
+      std::fprintf(stderr, "zevrin-cli get failed (status %d, %llu of %llu files good) %s\n", get.status,
+                   static_cast<unsigned long long>(complete), static_cast<unsigned long long>(files), problem.c_str());
       return 1;
     }
     const double zevrinMBps = bodyBytes / get.seconds / 1e6;

@@ -65,12 +65,15 @@ void TArtList::HandleBody(TConnectionFace& connection, const FResponseBlock& blo
   try {
     switch (decoder.Decode(group, slot, (item.flags & qfSaveAsText) != 0, offset, body)) {
       case drSaved: {
-        TArticleLock lock(*parts_.article);
-        if (parts_.article->Read(offset)) {
-          parts_.article->Exclude(afMarked);
-          parts_.article->Include(afDownloaded);
-          parts_.article->Write();
+        {
+          TArticleLock lock(*parts_.article);
+          if (parts_.article->Read(offset)) {
+            parts_.article->Exclude(afMarked);
+            parts_.article->Include(afDownloaded);
+            parts_.article->Write();
+          }
         }
+        // The queue's lock comes before the article's: never ask for it while holding that.
         queue.MarkHandled(offset, &slot);
         break;
       }
