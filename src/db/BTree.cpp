@@ -421,9 +421,15 @@ TPageRef TBTree::FirstLeaf() {
   return {};
 }
 
+// The first data page's count sizes a map, but a damaged count must not: a file holds at
+// most one index entry per 8 bytes.
+size_t TBTree::MapReserve(uint32_t count) const {
+  return static_cast<size_t>(std::min<uint64_t>(count, FileSize() / kEntrySize)) + 256;
+}
+
 std::vector<TDataPointer> TBTree::GetMap() {
   std::vector<TDataPointer> map;
-  map.reserve(RecordCount() + 256);
+  map.reserve(MapReserve(RecordCount()));
   for (auto& [dp, ordinal] : GetMap2(-1)) map.push_back(dp);
   return map;
 }
@@ -431,7 +437,7 @@ std::vector<TDataPointer> TBTree::GetMap() {
 std::vector<TMapPair> TBTree::GetMap2(int fieldOffset) {
   std::shared_lock lock(lock_);
   std::vector<TMapPair> map;
-  map.reserve(TDataPage(cache_->Get(kFirstDataPage).Data(), kFirstDataPage).Count() + 256);
+  map.reserve(MapReserve(TDataPage(cache_->Get(kFirstDataPage).Data(), kFirstDataPage).Count()));
   TPageRef leafRef = FirstLeaf();
   TPageRef dataRef;
   uint32_t ordinal = 0;

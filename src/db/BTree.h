@@ -153,6 +153,7 @@ class TBTree {
   uint32_t LowerBound(const TNode& node, std::string_view key, bool& equal, TKeyReader& keys);
   bool Descend(std::string_view key, TPath& path, bool pinPath);
   TPageRef FirstLeaf();
+  size_t MapReserve(uint32_t count) const;
   bool LocateRecord(TDataPointer dp, TPageRef& page, uint32_t& offset);
 
   bool InsertLocked(std::string_view key, void* record, TDataPointer& dp, const int32_t* addIfPresent);

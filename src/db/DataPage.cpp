@@ -12,8 +12,9 @@ namespace {
 // More steps than a sound free list can have: a longer walk means a cycle.
 constexpr int kMaxSlots = kPageSize / kSlotHeaderSize;
 // Every walk of a free list stops at a slot whose header would not lie inside the page, so
-// a damaged list is never followed out of the page.
-inline bool SlotInPage(uint32_t slot) { return slot >= kHeaderSize && slot + kSlotHeaderSize <= kPageSize; }
+// a damaged list is never followed out of the page. (Written without a sum: the first-free
+// field is 32 bits wide, and a value near 2^32 must not wrap round into the page.)
+inline bool SlotInPage(uint32_t slot) { return slot >= kHeaderSize && slot <= kPageSize - kSlotHeaderSize; }
 }  // namespace
 
 void TDataPage::SetSlot(uint32_t slot, uint32_t next, uint32_t size) {

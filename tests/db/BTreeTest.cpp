@@ -300,7 +300,11 @@ TEST(BTreeCheck, ReportsDamage) {
       {"child outside the file", [&](auto& b) { Store32(&b[kLastField], 100000); }, "outside the file"},
       {"free list into a used page", [&](auto& b) { Store32(&b[kNextField], leaf); }, "free page"},
       {"record count", [&](auto& b) { Store32(&b[kFirstDataPage + kCountField], 7); }, "counts"},
+      {"record count beyond any file", [&](auto& b) { Store32(&b[kFirstDataPage + kCountField], 0x80000000); },
+       "counts"},
       {"free slot not cleared", [&](auto& b) { b[kFirstDataPage + 28] = 1; }, "not cleared"},
+      {"first free slot near 2^32",
+       [&](auto& b) { Store32(&b[kFirstDataPage + kLastField], 0xFFFFFFFE); }, "beyond the page"},
       {"file cut short", [&](auto& b) { b.resize(b.size() - kPageSize); }, "outside the file"},
   };
   for (const TCase& c : cases) {
@@ -312,7 +316,9 @@ TEST(BTreeCheck, ReportsDamage) {
     TCheckReport report = tree.Check();
     EXPECT_FALSE(report.Ok()) << c.name;
     EXPECT_NE(report.Text().find(c.expected), std::string::npos) << c.name << ":\n" << report.Text();
-    tree.GetMap();
+    // A damaged count must not size the map (it once asked for gigabytes).
+    EXPECT_LE(tree.GetMap().capacity(), bytes.size() / kEntrySize + 256) << c.name;
+    EXPECT_LE(tree.GetMap2(8).capacity(), bytes.size() / kEntrySize + 256) << c.name;
     TDataPointer dp;
     tree.Find(Key(1), dp);
   }
