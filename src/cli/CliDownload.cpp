@@ -1,5 +1,7 @@
 #include "cli/CliDownload.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +52,40 @@ bool MarkedNotDownloaded(const FMsgData& d) { return HasFlag(d, afMarked) && !Ha
 
 std::string Bytes(uint64_t n) { return FormatSizeKB(n / 1024); }
 
+// Wakes the command's loop from the decoding threads; the loop also wakes on SIGINT and
+// SIGTERM.
+class TWakePipe {
+ public:
+  TWakePipe() {
+    if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) fds_[0] = fds_[1] = -1;
+  }
+  ~TWakePipe() {
+    for (int fd : fds_)
+      if (fd >= 0) close(fd);
+  }
+  TWakePipe(const TWakePipe&) = delete;
+  TWakePipe& operator=(const TWakePipe&) = delete;
+
+  void Raise() {
+    const char byte = 1;
+    // A full pipe already holds a wake-up.
+    if (fds_[1] >= 0 && write(fds_[1], &byte, 1) < 0) return;
+  }
+  // Blocks until raised, a signal arrives or `timeoutMs` passes; true when a signal asked to stop.
+  bool Wait(int timeoutMs) {
+    pollfd fds[2] = {{TTerminationSignal::WakeupFd(), POLLIN, 0}, {fds_[0], POLLIN, 0}};
+    if (!TTerminationSignal::Requested() && poll(fds, 2, timeoutMs) > 0 && (fds[1].revents & POLLIN)) {
+      char buffer[64];
+      while (read(fds_[0], buffer, sizeof buffer) > 0) {
+      }
+    }
+    return TTerminationSignal::Requested();
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
 }  // namespace
 
 void TCliDownload::Collect(TGroup& group, const std::vector<TArticleOffset>& offsets, bool (*wanted)(const FMsgData&),
@@ -82,6 +118,8 @@ size_t TCliDownload::Enqueue(const std::vector<FFile>& files) {
   TArticle& article = *engine_.Article();
   auto list = queue.LockList();
   for (const FFile& file : files) {
+    const size_t id = filesQueued_++;
+    for (TArticleOffset part : file.parts) fileOfPart_[part] = id;
     TQueueFileSet* set = queue.FindOrCreateSet(list, file.parts.front());
     for (TArticleOffset part : file.parts) {
       queue.PutBodyCommand(list, file.group, 0, set, kOwnScore, part);
@@ -97,7 +135,6 @@ size_t TCliDownload::Enqueue(const std::vector<FFile>& files) {
   std::unordered_map<TGroup*, std::unordered_set<TArticleOffset>> byGroup;
   for (const FFile& file : files) byGroup[file.group].insert(file.parts.begin(), file.parts.end());
   for (auto& [group, parts] : byGroup) NoteArticleNumbers(*group, parts);
-  filesQueued_ += files.size();
   return files.size();
 }
 
@@ -139,10 +176,14 @@ int TCliDownload::Run() {
   TQueue& queue = *engine_.Queue();
   TServerTree& servers = *engine_.Servers();
   TDecoder* decoder = engine_.Decoder();
+  TWakePipe wake;
   if (decoder)
-    decoder->SetCompletionListener([this](const FCompletedFile& f) {
-      std::lock_guard lock(completedLock_);
-      completed_.push_back(f);
+    decoder->SetCompletionListener([this, &wake](const FCompletedFile& f) {
+      {
+        std::lock_guard lock(completedLock_);
+        completed_.push_back(f);
+      }
+      wake.Raise();
     });
   TChangeQueue changes;
   gChangeQueue = &changes;
@@ -150,29 +191,38 @@ int TCliDownload::Run() {
   gConnectionPool = &pool;
   auto manager = std::make_unique<TConnMgr>(servers, pool, &queue);
   gConnMgr = manager.get();
+  StartConnections(pool);
   terminal_ = isatty(STDERR_FILENO) == 1;
   bytesAtStart_ = queue.TotalBytes();
   startMs_ = NowMs();
   int code = ecOk, stalled = 0, stuck = 0;
-  for (;;) {
-    manager->Kick();
-    for (const FChangeNote& note : gChangeQueue->Drain())
-      if (note.what == TChange::SurplusSlots)
-        servers.ForEachNode([&](TServer& node) {
-          if (&node == note.subject && node.IsNewsServer()) servers.AdjustSlots(node);
-        });
-    servers.TakeRateSamples();
-    PrintCompleted();
-    ShowProgress(false);
-    if (queue.BodyCount() == 0) break;
-    stalled = AnyConnection(kWorking) ? 0 : stalled + 1;
-    // What is left is with no server: every one that had the articles failed them.
-    stuck = !AnyConnection(kBusy) && !AnyServerHasWork() ? stuck + 1 : 0;
-    if (stuck > kStuckTicks || stalled > kStallTicks) {
-      code = ecServer;
-      break;
+  // The window's half-second beat drives the connections; a completed file wakes the loop
+  // in between, so that the end of the work is seen at once.
+  for (int64_t nextTick = startMs_;;) {
+    const bool tick = NowMs() >= nextTick;
+    if (tick) {
+      nextTick = NowMs() + kTickMs;
+      manager->Kick();
+      for (const FChangeNote& note : gChangeQueue->Drain())
+        if (note.what == TChange::SurplusSlots)
+          servers.ForEachNode([&](TServer& node) {
+            if (&node == note.subject && node.IsNewsServer()) servers.AdjustSlots(node);
+          });
+      servers.TakeRateSamples();
     }
-    if (TTerminationSignal::Wait(kTickMs)) {
+    PrintCompleted();
+    if (tick) ShowProgress(false);
+    if (queue.BodyCount() == 0 || (filesFinished_.size() == filesQueued_ && !AnyConnection(kBusy))) break;
+    if (tick) {
+      stalled = AnyConnection(kWorking) ? 0 : stalled + 1;
+      // What is left is with no server: every one that had the articles failed them.
+      stuck = !AnyConnection(kBusy) && !AnyServerHasWork() ? stuck + 1 : 0;
+      if (stuck > kStuckTicks || stalled > kStallTicks) {
+        code = ecServer;
+        break;
+      }
+    }
+    if (wake.Wait(static_cast<int>(std::max<int64_t>(nextTick - NowMs(), 0)))) {
       code = ecInterrupted;
       break;
     }
@@ -192,6 +242,21 @@ int TCliDownload::Run() {
   if (code == ecInterrupted) Complain("interrupted; `zevrin-cli run` goes on where this stopped");
   if (code == ecOk && filesDamaged_ > 0) code = ecFailure;
   return code;
+}
+
+// The connection manager opens one connection per beat, as suits a window that is open for
+// hours; a command-line run wants every connection its servers allow from the start. A
+// slot is opened while the queue has more work for its server than the connections opened
+// so far will take.
+void TCliDownload::StartConnections(TConnectionPool& pool) {
+  TQueue& queue = *engine_.Queue();
+  std::vector<TServer*> slots;
+  engine_.Servers()->ForEachNode([&](TServer& node) {
+    if (node.IsSlot() && node.State() == csIdle) slots.push_back(&node);
+  });
+  int32_t budget = queue.BodyCount();
+  for (TServer* slot : slots)
+    if (budget > 0 && queue.WorkAvailable(*slot)) budget -= pool.StartSlot(*slot, true, 1);
 }
 
 bool TCliDownload::AnyConnection(TConnStateSet states) const {
@@ -220,6 +285,7 @@ void TCliDownload::PrintCompleted() {
                 f.damaged ? "\tdamaged" : "");
     ++filesDone_;
     filesDamaged_ += f.damaged;
+    if (auto it = fileOfPart_.find(f.offset); it != fileOfPart_.end()) filesFinished_.insert(it->second);
   }
   if (!done.empty()) std::fflush(stdout);
 }

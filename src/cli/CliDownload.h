@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "download/Decoder.h"
 
 namespace zev {
+class TConnectionPool;
 class TEngineParts;
 class TGroup;
 }  // namespace zev
@@ -56,6 +58,7 @@ class TCliDownload {
                const std::string& pattern, std::vector<FFile>& files);
   size_t Enqueue(const std::vector<FFile>& files);
   static void NoteArticleNumbers(TGroup& group, const std::unordered_set<TArticleOffset>& parts);
+  void StartConnections(TConnectionPool& pool);
   bool AnyConnection(TConnStateSet states) const;
   bool AnyServerHasWork() const;
   void PrintCompleted();
@@ -67,6 +70,10 @@ class TCliDownload {
   std::mutex completedLock_;
   std::vector<FCompletedFile> completed_;
   size_t filesDone_ = 0, filesDamaged_ = 0;
+  // Each queued part's file, and the files that completed: once every queued file has,
+  // the run is over.
+  std::unordered_map<TArticleOffset, size_t> fileOfPart_;
+  std::unordered_set<size_t> filesFinished_;
   uint64_t bytesAtStart_ = 0;
   int64_t startMs_ = 0;
   bool terminal_ = false;
