@@ -131,7 +131,7 @@ void TBTree::AppendDataPageText(std::string& out, const uint8_t* p, uint32_t pos
   uint32_t previousEnd = page.Start();
   int steps = 0;
   for (uint32_t slot = page.FirstFree(); slot != 0 && steps < 2048; ++steps) {
-    if (slot < previousEnd || slot + kSlotHeaderSize > kPageSize) {
+    if (slot < previousEnd || slot > kPageSize - kSlotHeaderSize) {  // no sum: slot may be near 2^32
       out += FormatText("Warning! Invalid free slot next pointer %u in data sector at %u+%u\r\n", slot, position,
                         previousEnd);
       break;

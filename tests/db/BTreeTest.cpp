@@ -321,6 +321,7 @@ TEST(BTreeCheck, ReportsDamage) {
     EXPECT_LE(tree.GetMap2(8).capacity(), bytes.size() / kEntrySize + 256) << c.name;
     TDataPointer dp;
     tree.Find(Key(1), dp);
+    for (uint32_t position : {0u, kFirstDataPage, leaf}) tree.DumpText(position);
   }
 }
 
