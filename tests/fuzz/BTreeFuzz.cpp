@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "core/Log.h"
@@ -16,14 +17,22 @@ using namespace zev;
 
 namespace {
 
-std::string ScratchFile() {
-  static std::string path = [] {
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm/zevbtreefuzzXXXXXX" : "/tmp/zevbtreefuzzXXXXXX";
-    std::string dir(base);
+// The scratch directory goes when the fuzzer ends.
+struct TScratchDir {
+  std::string dir;
+  TScratchDir() {
+    dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/zevbtreefuzzXXXXXX" : "/tmp/zevbtreefuzzXXXXXX";
     if (!mkdtemp(dir.data())) abort();
-    return dir + "/t.zev";
-  }();
-  return path;
+  }
+  ~TScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+};
+
+std::string ScratchFile() {
+  static TScratchDir scratch;
+  return scratch.dir + "/t.zev";
 }
 
 void Exercise(TBTree& tree) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ constexpr uint32_t kRecordSize = 77;
 struct TScratch {
   std::string dir, path;
   std::vector<uint8_t> baseline;  // a sound tree with a few hundred records
+  ~TScratch() {
+    std::error_code ec;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+  }
 };
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
