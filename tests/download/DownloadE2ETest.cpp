@@ -187,10 +187,15 @@ FManifest PostStandard(TArticleStore& store, bool corrupt, std::string& corruptI
 
 class DownloadE2ETest : public ::testing::Test {
  protected:
+  // The process id keeps two builds' runs of this test apart.
   void SetUp() override {
-    work_ = Scratch("zeve2e_");
+    work_ = Scratch(("zeve2e_" + std::to_string(getpid()) + "_").c_str());
     work_.pop_back();
     dl_ = work_ + "/dl";
+  }
+  // A failed run keeps its directory (settings, logs, downloads) for a look.
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(work_);
   }
   std::shared_ptr<TArticleStore> Store(bool corrupt) {
     auto store = std::make_shared<TArticleStore>();
