@@ -111,6 +111,10 @@ TEST_F(CliTest, ExitCodesTellWhatWentWrong) {
       {"refresh alt.nothing", 4},
       {"refresh", 4},
       {"subscribe ../escape", 2},
+      {"get", 2},
+      {"get alt.binaries.cli", 2},
+      {"get alt.nothing '*'", 4},
+      {"run now", 2},
   };
   for (const FCase& c : cases) EXPECT_EQ(Cli(c.arguments).code, c.code) << c.arguments << ": " << Errors();
 }
