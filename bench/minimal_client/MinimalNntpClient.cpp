@@ -49,7 +49,8 @@ class TConnectionRun {
     }
     int inFlight = 0;
     while (true) {
-      while (inFlight < options_.pipeline && received_.load(std::memory_order_relaxed) < options_.totalBytes) {
+      while (inFlight < options_.pipeline && received_.load(std::memory_order_relaxed) < options_.totalBytes &&
+             (options_.requests == 0 || next_ < options_.requests)) {
         SendNext();
         ++inFlight;
       }

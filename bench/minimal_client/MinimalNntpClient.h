@@ -16,6 +16,7 @@ struct FMinimalClientOptions {
   uint64_t first = 1;               // article numbers the requests cycle through
   uint64_t last = 1;
   uint64_t totalBytes = 1ull << 30; // stop asking once this much has arrived (all connections)
+  uint64_t requests = 0;            // requests per connection, 0 for as many as totalBytes takes
   int pipeline = 1;                 // requests in flight per connection
   std::string command = "BODY";     // BODY, ARTICLE, HEAD or XOVER
   uint64_t xoverChunk = 10000;      // articles per XOVER request

@@ -25,6 +25,7 @@
 #include "core/Log.h"
 #include "core/ZevIniFile.h"
 #include "db/Group.h"
+#include "db/GroupList.h"
 #include "db/GroupTree.h"
 #include "db/NwsStore.h"
 #include "db/SGLst.h"
@@ -117,6 +118,9 @@ FRun RefreshOnce(const std::string& dir, uint16_t port, const std::string& group
   tree.AdjustSlots(*server);
   TGroupTree& groups = *engine.Groups();
   TGroup* g = groups.CreateGroupNode(gnNewsgroup, group, groups.Roots()[0].get());
+  // The server's newsgroup list, as its first connection would have fetched it: only a
+  // group the list shows on a server gets a server-group to refresh.
+  engine.GroupList()->HandleListResponse(*server, group + " 999999999 1 y", true);
   engine.ServerGroups()->AddGroup(*g, tree);
   auto over = [&] {
     if (engine.Queue()->CountPendingServers(*g)) return false;
@@ -177,7 +181,9 @@ int main(int argc, char** argv) {
     o.last = articles;
     o.command = "XOVER";
     o.xoverChunk = chunk;
+    // One pass over the range, as the refresh makes.
     o.totalBytes = ~0ull;
+    o.requests = (articles + chunk - 1) / chunk;
     const bench::FMinimalClientResult client = bench::RunMinimalClient(o);
     if (!client.error.empty()) {
       std::fprintf(stderr, "minimal client: %s\n", client.error.c_str());
