@@ -40,7 +40,7 @@ bool TBTree::InsertLocked(std::string_view key, void* record, TDataPointer& dp, 
   // Refusing before anything changes keeps a full file sound: the worst case of one insert
   // is a new page per level, a root split and a data page.
   if (!EnsureRoom(path.steps.size())) {
-    LogError(FormatText(Tr("Failure to allocate a new buffer, table must be full")));
+    LogError(Tr("Failure to allocate a new buffer, table must be full"));
     return false;
   }
   dp = StoreRecord(key, record);

@@ -128,7 +128,9 @@ TEST_P(BTreeModel, RandomInsertsAndDeletesMatchTheModel) {
     ASSERT_NO_FATAL_FAILURE(Verify(*tree));
     // The full-size fixed-record runs must split internal nodes. (Key-in-record entries are
     // 8 bytes: those trees would need millions of keys for a third level.)
-    if (Fixed() && GetParam().opsPercent == 100) EXPECT_GE(depth_, 3u) << "the run is too small";
+    if (Fixed() && GetParam().opsPercent == 100) {
+      EXPECT_GE(depth_, 3u) << "the run is too small";
+    }
     Run(*tree, 50000, 50);  // churn: rebalancing both ways
     ASSERT_NO_FATAL_FAILURE(Verify(*tree));
   }

@@ -34,7 +34,7 @@
 namespace zev::test {
 
 // A connection that records what the engine asks of it; for handing blocks directly.
-class TRecordingConnection : public TConnectionFace {
+class TRecordingConnection final : public TConnectionFace {
  public:
   TRecordingConnection(TServer& slot) : slot_(slot) {}
   TServer& Slot() const override { return slot_; }
