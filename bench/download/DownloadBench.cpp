@@ -89,14 +89,14 @@ void PostFiles(TArticleGenerator& generator, uint64_t totalBytes, uint32_t partS
   const uint32_t partCounts[] = {20, 35, 50, 27, 42, 31, 48, 24};
   uint64_t posted = 0;
   for (uint32_t fileNo = 1; posted < totalBytes; ++fileNo) {
-    FFileSpec spec;
-    spec.groups = {kGroup};
-    spec.partSize = partSize;
-    spec.size = std::min<uint64_t>(uint64_t{partCounts[fileNo % 8]} * partSize, totalBytes - posted);
-    spec.name = "holiday.part" + std::to_string(fileNo) + ".rar";
-    spec.subjectPrefix = "[" + std::to_string(fileNo) + "] - ";
-    generator.PostYenc(spec);
-    posted += spec.size;
+    FFilePlan plan;
+    plan.groups = {kGroup};
+    plan.partSize = partSize;
+    plan.size = std::min<uint64_t>(uint64_t{partCounts[fileNo % 8]} * partSize, totalBytes - posted);
+    plan.name = "holiday.part" + std::to_string(fileNo) + ".rar";
+    plan.subjectPrefix = "[" + std::to_string(fileNo) + "] - ";
+    generator.PostYenc(plan);
+    posted += plan.size;
   }
 }
 

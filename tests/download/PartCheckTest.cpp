@@ -19,7 +19,7 @@
 namespace zev {
 namespace {
 
-struct FPartSpec {
+struct FPartPlan {
   uint16_t no, total;
   uint32_t size;
   bool read = false;
@@ -46,7 +46,7 @@ class PartCheckTest : public ::testing::Test {
     gConfig = nullptr;
   }
 
-  TArticleOffset MakePart(const std::string& id, const FPartSpec& p, const std::string& name = "movie.mkv",
+  TArticleOffset MakePart(const std::string& id, const FPartPlan& p, const std::string& name = "movie.mkv",
                           const std::string& subject = "\x03 - \x04") {
     TArticleLock lock(*article_);
     TArticleOffset offset = 0;
@@ -141,7 +141,7 @@ TEST_F(PartCheckTest, SizesKeepRepostsApart) {
 TEST_F(PartCheckTest, ArticlesOutsideMultiPartFilesAreLeftAlone) {
   struct FCase {
     const char* what;
-    FPartSpec spec;
+    FPartPlan plan;
     bool multiPart;
   } cases[] = {
       {"single part", {1, 1, 1000}, true},
@@ -152,7 +152,7 @@ TEST_F(PartCheckTest, ArticlesOutsideMultiPartFilesAreLeftAlone) {
   int n = 0;
   for (const FCase& c : cases) {
     SCOPED_TRACE(c.what);
-    TArticleOffset offset = MakePart("odd" + std::to_string(n++) + "@x", c.spec);
+    TArticleOffset offset = MakePart("odd" + std::to_string(n++) + "@x", c.plan);
     if (!c.multiPart) {
       TArticleLock lock(*article_);
       article_->Read(offset);

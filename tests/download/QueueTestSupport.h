@@ -72,7 +72,7 @@ class TFakeServerGroups : public TQueueServerGroups {
 
 // A connection that records what the queue asks of it, and behaves towards the queue as the
 // contract says (SetReady and DisconnectNow give a held item back).
-class TFakeConnection : public TConnectionFace {
+class TFakeConnection final : public TConnectionFace {
  public:
   struct FCommand {
     TResponseTarget* target;

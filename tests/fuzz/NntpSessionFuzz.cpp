@@ -1,6 +1,6 @@
 // Hostile client input against the test news server: any byte sequence, cut into reads
 // of any size, must be answered or refused without crashing, hanging or leaking. The
-// first line is also tried as a --fault specification.
+// first line is also tried as a --fault description.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

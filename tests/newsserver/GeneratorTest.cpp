@@ -198,13 +198,13 @@ TEST_F(TGeneratorTest, SubjectsFollowPostingToolStyles) {
   EXPECT_EQ(manifest_.FindFile("archive01.zip")->parts[0].subject.substr(0, 18), "archive01.zip (1/4");
   TArticleStore store;
   TArticleGenerator generator(store, 1);
-  FFileSpec spec;
-  spec.groups = {"g"};
-  spec.name = "holiday.part1.rar";
-  spec.subjectPrefix = "[1/8] - ";
-  spec.size = 50 * 1000;
-  spec.partSize = 1000;
-  EXPECT_EQ(generator.PostYenc(spec).parts[0].subject, "[1/8] - \"holiday.part1.rar\" yEnc (01/50)");
+  FFilePlan plan;
+  plan.groups = {"g"};
+  plan.name = "holiday.part1.rar";
+  plan.subjectPrefix = "[1/8] - ";
+  plan.size = 50 * 1000;
+  plan.partSize = 1000;
+  EXPECT_EQ(generator.PostYenc(plan).parts[0].subject, "[1/8] - \"holiday.part1.rar\" yEnc (01/50)");
 }
 
 TEST(EncoderTest, YencEscapesCriticalAndEdgeCharacters) {

@@ -1,5 +1,5 @@
-// Servers that misbehave: every fault ends in the documented state, a reconnect where the
-// connection broke, and every item done again and stored exactly once.
+// Servers that misbehave: every fault ends in the state the connection should take, a
+// reconnect where the connection broke, and every item done again and stored exactly once.
 #include <gtest/gtest.h>
 
 #include <algorithm>

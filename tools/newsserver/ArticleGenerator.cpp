@@ -75,44 +75,44 @@ void TArticleGenerator::Publish(const std::vector<std::string>& groups, FManifes
   for (size_t i = 0; i < groups.size(); ++i) part.numbers.emplace_back(groups[i], numbers[i]);
 }
 
-std::string TArticleGenerator::PartSubject(const FFileSpec& spec, uint32_t part, uint32_t total, bool yenc) const {
-  if (yenc) return spec.subjectPrefix + "\"" + spec.name + "\" yEnc (" + PaddedPart(part, total) + ")";
-  return spec.subjectPrefix + spec.name + " (" + std::to_string(part) + "/" + std::to_string(total) + ")";
+std::string TArticleGenerator::PartSubject(const FFilePlan& plan, uint32_t part, uint32_t total, bool yenc) const {
+  if (yenc) return plan.subjectPrefix + "\"" + plan.name + "\" yEnc (" + PaddedPart(part, total) + ")";
+  return plan.subjectPrefix + plan.name + " (" + std::to_string(part) + "/" + std::to_string(total) + ")";
 }
 
-FManifestFile& TArticleGenerator::BeginFile(const FFileSpec& spec, const std::string& encoding,
+FManifestFile& TArticleGenerator::BeginFile(const FFilePlan& plan, const std::string& encoding,
                                             const std::vector<uint8_t>& data) {
-  NoteGroups(spec.groups);
+  NoteGroups(plan.groups);
   FManifestFile& file = manifest_.files.emplace_back();
-  file.name = spec.name;
+  file.name = plan.name;
   file.encoding = encoding;
-  file.groups = spec.groups;
+  file.groups = plan.groups;
   file.size = data.size();
   file.crc32 = Crc32(data.data(), data.size());
-  file.set = spec.set;
+  file.set = plan.set;
   static constexpr const char* kBroken[] = {"", "missing-part", "bad-crc", "truncated"};
-  file.broken = kBroken[spec.broken];
+  file.broken = kBroken[plan.broken];
   if (keepFileData_) file.data.assign(data.begin(), data.end());
   return file;
 }
 
-const FManifestFile& TArticleGenerator::PostYenc(const FFileSpec& spec) {
-  const std::vector<uint8_t> data = FileData(spec.size);
-  const uint32_t total = PartCount(data.size(), spec.partSize);
-  FManifestFile& file = BeginFile(spec, total == 1 ? "yenc-single" : "yenc", data);
+const FManifestFile& TArticleGenerator::PostYenc(const FFilePlan& plan) {
+  const std::vector<uint8_t> data = FileData(plan.size);
+  const uint32_t total = PartCount(data.size(), plan.partSize);
+  FManifestFile& file = BeginFile(plan, total == 1 ? "yenc-single" : "yenc", data);
   const bool single = file.encoding == "yenc-single";
   for (uint32_t p = 1; p <= total; ++p) {
-    const uint64_t begin = static_cast<uint64_t>(p - 1) * spec.partSize;
-    const size_t size = static_cast<size_t>(std::min<uint64_t>(spec.partSize, data.size() - begin));
+    const uint64_t begin = static_cast<uint64_t>(p - 1) * plan.partSize;
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(plan.partSize, data.size() - begin));
     FManifestPart& part = file.parts.emplace_back();
     part.number = p;
     part.messageId = NextMessageId();
-    part.subject = PartSubject(spec, p, total, true);
+    part.subject = PartSubject(plan, p, total, true);
     part.begin = begin + 1;
     part.end = begin + size;
     part.crc32 = Crc32(data.data() + begin, size);
-    FYencPartSpec y;
-    y.name = spec.name;
+    FYencPartPlan y;
+    y.name = plan.name;
     y.fileSize = data.size();
     y.part = single ? 0 : p;
     y.total = single ? 0 : total;
@@ -123,27 +123,27 @@ const FManifestFile& TArticleGenerator::PostYenc(const FFileSpec& spec) {
     y.pcrc32 = part.crc32;
     y.withFileCrc = p == total;
     y.fileCrc = file.crc32;
-    y.lines.escapeLeadingDot = spec.escapeLeadingDot;
-    if (spec.broken == bkMissingPart && p == 2) part.posted = false;
-    if (spec.broken == bkBadCrc && p == std::min<uint32_t>(3, total)) {
+    y.lines.escapeLeadingDot = plan.escapeLeadingDot;
+    if (plan.broken == bkMissingPart && p == 2) part.posted = false;
+    if (plan.broken == bkBadCrc && p == std::min<uint32_t>(3, total)) {
       part.badCrc = true;
       y.pcrc32 = ~part.crc32;
     }
-    if (spec.broken == bkTruncated && p == 1) {
+    if (plan.broken == bkTruncated && p == 1) {
       part.truncated = true;
       y.size = size / 2;  // the header still promises the whole part
     }
-    Publish(spec.groups, part, Headers(spec.groups, part.subject, part.messageId), YencPartBody(y));
+    Publish(plan.groups, part, Headers(plan.groups, part.subject, part.messageId), YencPartBody(y));
   }
   return file;
 }
 
-const FManifestFile& TArticleGenerator::PostUuencode(const FFileSpec& spec) {
-  const std::vector<uint8_t> data = FileData(spec.size);
-  FManifestFile& file = BeginFile(spec, "uuencode", data);
-  std::string lines = "begin 644 " + spec.name + "\n" + UuencodeLines(data.data(), data.size()) + "`\nend\n";
+const FManifestFile& TArticleGenerator::PostUuencode(const FFilePlan& plan) {
+  const std::vector<uint8_t> data = FileData(plan.size);
+  FManifestFile& file = BeginFile(plan, "uuencode", data);
+  std::string lines = "begin 644 " + plan.name + "\n" + UuencodeLines(data.data(), data.size()) + "`\nend\n";
   // Parts are cut on line boundaries, as posting tools do.
-  const size_t target = lines.size() / PartCount(lines.size(), spec.partSize) + 1;
+  const size_t target = lines.size() / PartCount(lines.size(), plan.partSize) + 1;
   std::vector<size_t> cuts = {0};
   while (cuts.back() < lines.size())
     cuts.push_back(lines.find('\n', std::min(lines.size() - 1, cuts.back() + target)) + 1);
@@ -152,30 +152,30 @@ const FManifestFile& TArticleGenerator::PostUuencode(const FFileSpec& spec) {
     FManifestPart& part = file.parts.emplace_back();
     part.number = p;
     part.messageId = NextMessageId();
-    part.subject = PartSubject(spec, p, total, false);
-    Publish(spec.groups, part, Headers(spec.groups, part.subject, part.messageId),
+    part.subject = PartSubject(plan, p, total, false);
+    Publish(plan.groups, part, Headers(plan.groups, part.subject, part.messageId),
             std::string_view(lines).substr(cuts[p - 1], cuts[p] - cuts[p - 1]));
   }
   return file;
 }
 
-const FManifestFile& TArticleGenerator::PostMime(const FFileSpec& spec, const std::string& mimeType) {
-  const std::vector<uint8_t> data = FileData(spec.size);
-  FManifestFile& file = BeginFile(spec, "base64", data);
+const FManifestFile& TArticleGenerator::PostMime(const FFilePlan& plan, const std::string& mimeType) {
+  const std::vector<uint8_t> data = FileData(plan.size);
+  FManifestFile& file = BeginFile(plan, "base64", data);
   const std::string boundary = "=_zevrin_" + std::to_string(random_.Next() % 1000000);
   FManifestPart& part = file.parts.emplace_back();
   part.number = 1;
   part.messageId = NextMessageId();
-  part.subject = spec.name + " - MIME attachment";
-  std::vector<FHeader> headers = Headers(spec.groups, part.subject, part.messageId);
+  part.subject = plan.name + " - MIME attachment";
+  std::vector<FHeader> headers = Headers(plan.groups, part.subject, part.messageId);
   headers.push_back({"MIME-Version", "1.0"});
   headers.push_back({"Content-Type", "multipart/mixed; boundary=\"" + boundary + "\""});
   std::string body = "This is a multi-part message in MIME format.\n\n--" + boundary +
-                     "\nContent-Type: text/plain; charset=us-ascii\n\nAttached: " + spec.name + "\n.\n\n--" +
-                     boundary + "\nContent-Type: " + mimeType + "; name=\"" + spec.name +
+                     "\nContent-Type: text/plain; charset=us-ascii\n\nAttached: " + plan.name + "\n.\n\n--" +
+                     boundary + "\nContent-Type: " + mimeType + "; name=\"" + plan.name +
                      "\"\nContent-Transfer-Encoding: base64\nContent-Disposition: attachment; filename=\"" +
-                     spec.name + "\"\n\n" + Base64Lines(data.data(), data.size()) + "\n--" + boundary + "--\n";
-  Publish(spec.groups, part, std::move(headers), body);
+                     plan.name + "\"\n\n" + Base64Lines(data.data(), data.size()) + "\n--" + boundary + "--\n";
+  Publish(plan.groups, part, std::move(headers), body);
   return file;
 }
 
@@ -204,20 +204,20 @@ void TArticleGenerator::PostTextThreads(const std::string& group, uint32_t count
 }
 
 void TArticleGenerator::PostBrokenFiles(const std::string& group) {
-  FFileSpec spec;
-  spec.groups = {group};
-  spec.partSize = 20000;
-  spec.size = 80000;
-  spec.name = "missing.part.bin";
-  spec.broken = bkMissingPart;
-  PostYenc(spec);
-  spec.name = "badcrc.bin";
-  spec.broken = bkBadCrc;
-  PostYenc(spec);
-  spec.name = "truncated.bin";
-  spec.size = 60000;
-  spec.broken = bkTruncated;
-  PostYenc(spec);
+  FFilePlan plan;
+  plan.groups = {group};
+  plan.partSize = 20000;
+  plan.size = 80000;
+  plan.name = "missing.part.bin";
+  plan.broken = bkMissingPart;
+  PostYenc(plan);
+  plan.name = "badcrc.bin";
+  plan.broken = bkBadCrc;
+  PostYenc(plan);
+  plan.name = "truncated.bin";
+  plan.size = 60000;
+  plan.broken = bkTruncated;
+  PostYenc(plan);
 }
 
 TBulkGroup& TArticleGenerator::AddBulk(FBulkOptions options) {
@@ -231,26 +231,26 @@ void TArticleGenerator::PostYencSet(const std::vector<std::string>& groups, uint
                                     int style, const FStandardSetOptions& options) {
   char text[128];
   for (uint32_t f = 1; f <= files; ++f) {
-    FFileSpec spec;
-    spec.groups = groups;
-    spec.set = setNumber;
-    spec.partSize = options.partSize;
-    spec.size = options.fileSize / 2 + random_.Below(options.fileSize + 1);
-    spec.escapeLeadingDot = setNumber % 2 == 1;
+    FFilePlan plan;
+    plan.groups = groups;
+    plan.set = setNumber;
+    plan.partSize = options.partSize;
+    plan.size = options.fileSize / 2 + random_.Below(options.fileSize + 1);
+    plan.escapeLeadingDot = setNumber % 2 == 1;
     if (style == 0) {
       std::snprintf(text, sizeof text, "video%02u.part%u.rar", setNumber, f);
-      spec.name = text;
-      spec.subjectPrefix = "[" + std::to_string(f) + "/" + std::to_string(files) + "] - ";
+      plan.name = text;
+      plan.subjectPrefix = "[" + std::to_string(f) + "/" + std::to_string(files) + "] - ";
     } else if (style == 1) {
       std::snprintf(text, sizeof text, "album%02u_%03u.jpg", setNumber, f);
-      spec.name = text;
+      plan.name = text;
       std::snprintf(text, sizeof text, "album%02u pictures - [%02u/%02u] - ", setNumber, f, files);
-      spec.subjectPrefix = text;
+      plan.subjectPrefix = text;
     } else {
       std::snprintf(text, sizeof text, "dataset%02u.7z.%03u", setNumber, f);
-      spec.name = text;
+      plan.name = text;
     }
-    PostYenc(spec);
+    PostYenc(plan);
   }
 }
 
@@ -264,34 +264,34 @@ void TArticleGenerator::PostStandardSet(const FStandardSetOptions& options) {
     PostYencSet(groups, set, files, static_cast<int>((set - 1) % 3), options);
     posted += files;
   }
-  FFileSpec spec;
-  spec.groups = {misc};
-  spec.partSize = options.partSize;
-  spec.name = "photo.jpg";
-  spec.size = options.partSize * 3 + options.partSize / 2;
-  PostYenc(spec);
-  spec.name = "readme.nfo";
-  spec.size = 3000;
-  PostYenc(spec);
-  spec.name = "archive01.zip";
-  spec.size = 100000;
-  spec.partSize = 40000;
-  PostUuencode(spec);
-  spec.name = "scan01.pdf";
-  spec.size = 30000;
-  PostMime(spec, "application/pdf");
-  spec.name = "icon.png";
-  spec.size = 4000;
-  PostMime(spec, "image/png");
+  FFilePlan plan;
+  plan.groups = {misc};
+  plan.partSize = options.partSize;
+  plan.name = "photo.jpg";
+  plan.size = options.partSize * 3 + options.partSize / 2;
+  PostYenc(plan);
+  plan.name = "readme.nfo";
+  plan.size = 3000;
+  PostYenc(plan);
+  plan.name = "archive01.zip";
+  plan.size = 100000;
+  plan.partSize = 40000;
+  PostUuencode(plan);
+  plan.name = "scan01.pdf";
+  plan.size = 30000;
+  PostMime(plan, "application/pdf");
+  plan.name = "icon.png";
+  plan.size = 4000;
+  PostMime(plan, "image/png");
   PostBrokenFiles("zevrin.test.binaries.broken");
   const std::string priv = "zevrin.test.private.binaries";
-  spec.groups = {priv};
-  spec.size = 50000;
-  spec.partSize = options.partSize;
-  spec.name = "secret.part1.rar";
-  PostYenc(spec);
-  spec.name = "secret.part2.rar";
-  PostYenc(spec);
+  plan.groups = {priv};
+  plan.size = 50000;
+  plan.partSize = options.partSize;
+  plan.name = "secret.part1.rar";
+  PostYenc(plan);
+  plan.name = "secret.part2.rar";
+  PostYenc(plan);
   store_.SetRequiresAuth(priv, true);
   PostTextThreads("zevrin.test.text", options.texts);
 }
@@ -304,15 +304,15 @@ void TArticleGenerator::PostBenchSet(const std::string& group, uint64_t totalByt
   char name[64];
   uint32_t fileNo = 1;
   for (uint64_t posted = 0; posted < totalBytes; posted += fileSize, ++fileNo) {
-    FFileSpec spec;
-    spec.groups = {group};
-    spec.partSize = partSize;
-    spec.size = std::min(fileSize, totalBytes - posted);
+    FFilePlan plan;
+    plan.groups = {group};
+    plan.partSize = partSize;
+    plan.size = std::min(fileSize, totalBytes - posted);
     std::snprintf(name, sizeof name, "holiday.part%u.rar", fileNo);
-    spec.name = name;
-    spec.subjectPrefix = "[" + std::to_string(fileNo) + "/" +
+    plan.name = name;
+    plan.subjectPrefix = "[" + std::to_string(fileNo) + "/" +
                          std::to_string((totalBytes + fileSize - 1) / fileSize) + "] - ";
-    PostYenc(spec);
+    PostYenc(plan);
   }
   keepFileData_ = keep;
 }

@@ -15,7 +15,7 @@ namespace zev::testserver {
 
 enum TBrokenKind { bkNone, bkMissingPart, bkBadCrc, bkTruncated };
 
-struct FFileSpec {
+struct FFilePlan {
   std::vector<std::string> groups;
   std::string name;
   uint64_t size = 120000;
@@ -39,9 +39,9 @@ class TArticleGenerator {
   // decoded output with them); leave it off for large sets.
   TArticleGenerator(TArticleStore& store, uint64_t seed, bool keepFileData = false);
 
-  const FManifestFile& PostYenc(const FFileSpec& spec);
-  const FManifestFile& PostUuencode(const FFileSpec& spec);
-  const FManifestFile& PostMime(const FFileSpec& spec, const std::string& mimeType);
+  const FManifestFile& PostYenc(const FFilePlan& plan);
+  const FManifestFile& PostUuencode(const FFilePlan& plan);
+  const FManifestFile& PostMime(const FFilePlan& plan, const std::string& mimeType);
   void PostTextThreads(const std::string& group, uint32_t count);
   void PostBrokenFiles(const std::string& group);
   TBulkGroup& AddBulk(FBulkOptions options);
@@ -63,8 +63,8 @@ class TArticleGenerator {
   void Publish(const std::vector<std::string>& groups, FManifestPart& part, std::vector<FHeader> headers,
                std::string_view body);
   void NoteGroups(const std::vector<std::string>& groups);
-  std::string PartSubject(const FFileSpec& spec, uint32_t part, uint32_t total, bool yenc) const;
-  FManifestFile& BeginFile(const FFileSpec& spec, const std::string& encoding, const std::vector<uint8_t>& data);
+  std::string PartSubject(const FFilePlan& plan, uint32_t part, uint32_t total, bool yenc) const;
+  FManifestFile& BeginFile(const FFilePlan& plan, const std::string& encoding, const std::vector<uint8_t>& data);
   void PostYencSet(const std::vector<std::string>& groups, uint32_t setNumber, uint32_t files, int style,
                    const FStandardSetOptions& options);
 

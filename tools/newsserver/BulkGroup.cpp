@@ -129,23 +129,23 @@ TArticlePtr TBulkGroup::Article(uint64_t n) const {
   char name[64];
   std::snprintf(name, sizeof name, "bench%05llu.part%u.rar", static_cast<unsigned long long>(info.file + 1),
                 info.fileInSet);
-  FYencPartSpec spec;
-  spec.name = name;
-  spec.fileSize = static_cast<uint64_t>(info.total) * options_.partSize;
-  spec.part = info.part;
-  spec.total = info.total;
-  spec.begin = static_cast<uint64_t>(info.part - 1) * options_.partSize + 1;
-  spec.data = data.data();
-  spec.size = data.size();
-  spec.declaredSize = data.size();
-  spec.pcrc32 = Crc32(data.data(), data.size());
+  FYencPartPlan plan;
+  plan.name = name;
+  plan.fileSize = static_cast<uint64_t>(info.total) * options_.partSize;
+  plan.part = info.part;
+  plan.total = info.total;
+  plan.begin = static_cast<uint64_t>(info.part - 1) * options_.partSize + 1;
+  plan.data = data.data();
+  plan.size = data.size();
+  plan.declaredSize = data.size();
+  plan.pcrc32 = Crc32(data.data(), data.size());
   std::vector<FHeader> headers = {{"From", From(info)},
                                   {"Newsgroups", Name()},
                                   {"Subject", Subject(info)},
                                   {"Date", FormatArticleDate(Date(n))},
                                   {"Message-ID", MessageId(n)},
                                   {"Path", "zevrin-newsd!not-for-mail"}};
-  return MakeArticle(std::move(headers), YencPartBody(spec));
+  return MakeArticle(std::move(headers), YencPartBody(plan));
 }
 
 }  // namespace zev::testserver

@@ -109,22 +109,22 @@ std::string Hex8(uint32_t value) {
 
 }  // namespace
 
-std::string YencPartBody(const FYencPartSpec& spec) {
+std::string YencPartBody(const FYencPartPlan& plan) {
   std::string out;
-  out.reserve(spec.size + spec.size / 40 + 256);
+  out.reserve(plan.size + plan.size / 40 + 256);
   out.append("=ybegin ");
-  if (spec.part > 0)
-    out.append("part=" + std::to_string(spec.part) + " total=" + std::to_string(spec.total) + " ");
-  out.append("line=" + std::to_string(spec.lines.lineLength) + " size=" + std::to_string(spec.fileSize) +
-             " name=" + spec.name + "\n");
-  if (spec.part > 0) {
-    const uint64_t end = spec.begin + spec.declaredSize - 1;
-    out.append("=ypart begin=" + std::to_string(spec.begin) + " end=" + std::to_string(end) + "\n");
+  if (plan.part > 0)
+    out.append("part=" + std::to_string(plan.part) + " total=" + std::to_string(plan.total) + " ");
+  out.append("line=" + std::to_string(plan.lines.lineLength) + " size=" + std::to_string(plan.fileSize) +
+             " name=" + plan.name + "\n");
+  if (plan.part > 0) {
+    const uint64_t end = plan.begin + plan.declaredSize - 1;
+    out.append("=ypart begin=" + std::to_string(plan.begin) + " end=" + std::to_string(end) + "\n");
   }
-  out.append(YencEncodeLines(spec.data, spec.size, spec.lines));
-  out.append("=yend size=" + std::to_string(spec.declaredSize));
-  if (spec.part > 0) out.append(" part=" + std::to_string(spec.part) + " pcrc32=" + Hex8(spec.pcrc32));
-  if (spec.withFileCrc || spec.part == 0) out.append(" crc32=" + Hex8(spec.part == 0 ? spec.pcrc32 : spec.fileCrc));
+  out.append(YencEncodeLines(plan.data, plan.size, plan.lines));
+  out.append("=yend size=" + std::to_string(plan.declaredSize));
+  if (plan.part > 0) out.append(" part=" + std::to_string(plan.part) + " pcrc32=" + Hex8(plan.pcrc32));
+  if (plan.withFileCrc || plan.part == 0) out.append(" crc32=" + Hex8(plan.part == 0 ? plan.pcrc32 : plan.fileCrc));
   out.append("\n");
   return out;
 }

@@ -36,7 +36,7 @@ namespace zev::testserver {
 // One yEnc article body: =ybegin (with part= and total= for multi-part posts), =ypart,
 // the data lines and =yend. The CRC fields are given rather than computed so that broken
 // posts can lie about them.
-struct FYencPartSpec {
+struct FYencPartPlan {
   std::string name;
   uint64_t fileSize = 0;
   uint32_t part = 0;         // 0: the single-part form without part=, total= and =ypart
@@ -51,6 +51,6 @@ struct FYencPartSpec {
   FYencLineOptions lines;
 };
 
-std::string YencPartBody(const FYencPartSpec& spec);
+std::string YencPartBody(const FYencPartPlan& plan);
 
 }  // namespace zev::testserver

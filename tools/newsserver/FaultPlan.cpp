@@ -103,17 +103,17 @@ std::string DefaultErrorText(int code) {
   }
 }
 
-bool ParseFault(std::string_view spec, FFault& out, std::string& error) {
+bool ParseFault(std::string_view description, FFault& out, std::string& error) {
   out = FFault();
-  size_t colon = spec.find(':');
+  size_t colon = description.find(':');
   if (colon == std::string_view::npos || colon == 0) {
     error = "a fault reads VERB:KIND[,key=value...], e.g. BODY:reset-data,conn=1";
     return false;
   }
-  out.command.assign(spec.substr(0, colon));
+  out.command.assign(description.substr(0, colon));
   for (char& c : out.command)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  std::vector<std::string_view> items = Split(spec.substr(colon + 1), ',');
+  std::vector<std::string_view> items = Split(description.substr(colon + 1), ',');
   size_t eq = items[0].find('=');
   std::string_view kind = items[0].substr(0, eq);
   std::string_view arg = eq == std::string_view::npos ? std::string_view() : items[0].substr(eq + 1);

@@ -51,7 +51,7 @@ std::string DefaultErrorText(int code);
 // "CONNECT:error=400", "XOVER:split=1/3", "GROUP:drip,bytes=4,delay=50", "*:silent".
 // Kinds: close, reset-status, reset-data, silent, drip, error=CODE[/TEXT], split=OFF[/OFF...].
 // Keys: conn, skip, times, bytes, delay.
-bool ParseFault(std::string_view spec, FFault& out, std::string& error);
+bool ParseFault(std::string_view description, FFault& out, std::string& error);
 
 class TFaultPlan {
  public:

@@ -45,10 +45,10 @@ class TNewsServerFixture : public ::testing::Test {
 
   void AddFault(const FFault& fault) { server_->Faults().Add(fault); }
   // A fault in zevrin-newsd's --fault notation, e.g. "BODY:reset-data,conn=1,times=1".
-  void AddFault(const std::string& spec) {
+  void AddFault(const std::string& description) {
     FFault fault;
     std::string error;
-    ASSERT_TRUE(ParseFault(spec, fault, error)) << spec << ": " << error;
+    ASSERT_TRUE(ParseFault(description, fault, error)) << description << ": " << error;
     server_->Faults().Add(fault);
   }
 

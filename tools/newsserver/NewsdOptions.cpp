@@ -63,7 +63,7 @@ Content (deterministic for a given --seed)
   --manifest FILE       write the JSON manifest of the generated files
   --save-files DIR      write the original files (DIR/<name>)
 Behaviour
-  --fault SPEC          VERB:KIND[,key=value...], repeatable; VERB is a command or CONNECT;
+  --fault FAULT         VERB:KIND[,key=value...], repeatable; VERB is a command or CONNECT;
                         KIND: close, reset-status, reset-data, silent, drip, error=CODE[/TEXT],
                         split=OFF[/OFF...]; keys: conn, skip, times, bytes, delay
   --max-connections N   connections over N get the --limit-code greeting (default 400)
