@@ -9,8 +9,6 @@
 // and needs root: without it that test is skipped, except in CI).
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,11 +16,11 @@
 #include <filesystem>
 #include <map>
 #include <random>
-#include <sstream>
 
 #include "Article.h"
 #include "ArticleGenerator.h"
 #include "DecoderTestSupport.h"
+#include "InnLab.h"
 #include "NewsServer.h"
 #include "core/Log.h"
 #include "db/Article.h"
@@ -322,54 +320,16 @@ TEST_F(DownloadE2ETest, TestServerFilesComeOutIdentical) {
 
 // ---------------------------------------------------------------- INN
 
-struct FInn {
-  bool ready = false;
-  std::string skip, dir;
-  uint16_t port = 0;
-};
-
-uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t length = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-int Shell(const std::string& command) {
-  const int rc = std::system(command.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
 // INN fed with the standard set of seed 1: the good copy of the part our server corrupts.
 TEST_F(DownloadE2ETest, InnServesWhatTheTestServerCorrupted) {
-  const bool ci = std::getenv("CI") != nullptr;
-  if (geteuid() != 0) {
-    if (ci) FAIL() << "the INN test needs root in CI";
-    GTEST_SKIP() << "INN tests need root (INN is installed and run as root)";
-  }
-  const std::string script = std::string("bash ") + ZEV_INN_LAB_SCRIPT;
-  if (Shell(script + " install") != 0) {
-    if (ci) FAIL() << "inn2 could not be installed in CI";
-    GTEST_SKIP() << "inn2 could not be installed";
-  }
-  FInn inn;
-  inn.dir = "/tmp/zevrin-inn-e2e-" + std::to_string(getpid());
-  inn.port = FreePort();
-  std::ostringstream start;
-  start << script << " start --dir " << inn.dir << " --port " << inn.port << " --auth-port " << FreePort()
-        << " --tls-port " << FreePort() << " --feed-port " << FreePort();
-  ASSERT_EQ(Shell(start.str()), 0) << "INN did not start; logs in " << inn.dir << "/log";
+  FInnLab inn;
+  StartInnLab(inn, "e2e", "--seed 1 --generate standard");
   struct FStop {
-    std::string command;
-    ~FStop() { Shell(command); }
-  } stop{script + " stop --purge --dir " + inn.dir};
-  ASSERT_EQ(Shell(script + " fill --dir " + inn.dir + " --feeder " + ZEV_INN_FEEDER + " -- --seed 1 --generate standard"),
-            0);
+    FInnLab& lab;
+    ~FStop() { StopInnLab(lab); }
+  } stop{inn};
+  if (HasFatalFailure()) return;
+  if (!inn.ready) GTEST_SKIP() << inn.skipReason;
 
   auto store = std::make_shared<TArticleStore>();
   const FManifest manifest = PostStandard(*store, true, corruptStandardId_);

@@ -3,99 +3,22 @@
 // installed when missing); skipped without it, except in CI, where it must run.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <map>
-#include <fstream>
 #include <sstream>
 
 #include "ArticleGenerator.h"
+#include "InnLab.h"
 #include "NntpTestClient.h"
 #include "TestCertificates.h"
 
 namespace zev::testserver {
 namespace {
 
-struct FInnLab {
-  bool ready = false;
-  std::string skipReason;
-  std::string dir;
-  uint16_t port = 0, authPort = 0, tlsPort = 0, feedPort = 0;
-  std::string caPem, certPem;
-};
+const ::testing::Environment* const kInn =
+    ::testing::AddGlobalTestEnvironment(new TInnLabEnvironment("test", "--seed 1 --generate standard"));
 
-FInnLab& Lab() {
-  static FInnLab lab;
-  return lab;
-}
-
-uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t length = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-int Shell(const std::string& command) {
-  const int rc = std::system(command.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-class TInnEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    FInnLab& lab = Lab();
-    const bool ci = std::getenv("CI") != nullptr;
-    if (geteuid() != 0) {
-      lab.skipReason = "INN tests need root (INN is installed and run as root)";
-      return;
-    }
-    const std::string script = std::string("bash ") + ZEV_INN_LAB_SCRIPT;
-    if (Shell(script + " install") != 0) {
-      if (ci) ADD_FAILURE() << "inn2 could not be installed in CI";
-      lab.skipReason = "inn2 could not be installed";
-      return;
-    }
-    lab.dir = "/tmp/zevrin-inn-test-" + std::to_string(getpid());
-    lab.port = FreePort();
-    lab.authPort = FreePort();
-    lab.tlsPort = FreePort();
-    lab.feedPort = FreePort();
-    std::ostringstream start;
-    start << script << " start --dir " << lab.dir << " --port " << lab.port << " --auth-port " << lab.authPort
-          << " --tls-port " << lab.tlsPort << " --feed-port " << lab.feedPort;
-    ASSERT_EQ(Shell(start.str()), 0) << "INN did not start; logs in " << lab.dir << "/log";
-    started_ = true;
-    ASSERT_EQ(Shell(script + " fill --dir " + lab.dir + " --feeder " + ZEV_INN_FEEDER +
-                    " -- --seed 1 --generate standard"),
-              0);
-    lab.caPem = ReadFile(lab.dir + "/etc/ca.pem");
-    lab.certPem = ReadFile(lab.dir + "/etc/server.pem");
-    lab.ready = true;
-  }
-  void TearDown() override {
-    if (started_) Shell(std::string("bash ") + ZEV_INN_LAB_SCRIPT + " stop --purge --dir " + Lab().dir);
-  }
-
- private:
-  bool started_ = false;
-};
-
-const ::testing::Environment* const kInn = ::testing::AddGlobalTestEnvironment(new TInnEnvironment);
+FInnLab& Lab() { return InnLab(); }
 
 class TInnTest : public ::testing::Test {
  protected:

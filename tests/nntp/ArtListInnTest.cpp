@@ -4,18 +4,13 @@
 // and run as root); skipped without it, except in CI, where it must run.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "ArtListHarness.h"
 #include "ArticleGenerator.h"
 #include "GenerateRequest.h"
+#include "InnLab.h"
 
 namespace zev::test {
 namespace {
@@ -23,70 +18,10 @@ namespace {
 const char* const kGroup = "zevrin.test.binaries.yenc";
 const char* const kContent = "standard:files=300,file-size=60000,part-size=4000,texts=10";
 
-struct FInnLab {
-  bool ready = false;
-  std::string skipReason, dir;
-  uint16_t port = 0;
-};
+const ::testing::Environment* const kInn = ::testing::AddGlobalTestEnvironment(
+    new testserver::TInnLabEnvironment("artlist", std::string("--seed 7 --generate ") + kContent));
 
-FInnLab& Lab() {
-  static FInnLab lab;
-  return lab;
-}
-
-uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t length = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-int Shell(const std::string& command) {
-  const int rc = std::system(command.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-class TInnEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    FInnLab& lab = Lab();
-    const bool ci = std::getenv("CI") != nullptr;
-    if (geteuid() != 0) {
-      lab.skipReason = "INN tests need root (INN is installed and run as root)";
-      return;
-    }
-    const std::string script = std::string("bash ") + ZEV_INN_LAB_SCRIPT;
-    if (Shell(script + " install") != 0) {
-      if (ci) ADD_FAILURE() << "inn2 could not be installed in CI";
-      lab.skipReason = "inn2 could not be installed";
-      return;
-    }
-    lab.dir = "/tmp/zevrin-inn-artlist-" + std::to_string(getpid());
-    lab.port = FreePort();
-    std::ostringstream start;
-    start << script << " start --dir " << lab.dir << " --port " << lab.port << " --auth-port " << FreePort()
-          << " --tls-port " << FreePort() << " --feed-port " << FreePort();
-    ASSERT_EQ(Shell(start.str()), 0) << "INN did not start; logs in " << lab.dir << "/log";
-    started_ = true;
-    ASSERT_EQ(Shell(script + " fill --dir " + lab.dir + " --feeder " + ZEV_INN_FEEDER + " -- --seed 7 --generate " +
-                    kContent),
-              0);
-    lab.ready = true;
-  }
-  void TearDown() override {
-    if (started_) Shell(std::string("bash ") + ZEV_INN_LAB_SCRIPT + " stop --purge --dir " + Lab().dir);
-  }
-
- private:
-  bool started_ = false;
-};
-
-const ::testing::Environment* const kInn = ::testing::AddGlobalTestEnvironment(new TInnEnvironment);
+testserver::FInnLab& Lab() { return testserver::InnLab(); }
 
 class ArtListInnTest : public TArtListHarness {
  protected:
