@@ -24,6 +24,7 @@
 #include "db/Group.h"
 #include "db/GroupTree.h"
 #include "ui/ModalRunner.h"
+#include "ui/PageKeys.h"
 #include "ui/ShellServices.h"
 
 namespace zev::ui {
@@ -267,13 +268,7 @@ void TfrmGroupCfg::WatchChanges() {
 }
 
 void TfrmGroupCfg::keyPressEvent(QKeyEvent* event) {
-  if (event->modifiers() & Qt::ControlModifier && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)) {
-    const int n = pgcPages->count();
-    const int step = event->key() == Qt::Key_Backtab || event->modifiers() & Qt::ShiftModifier ? n - 1 : 1;
-    pgcPages->setCurrentIndex((pgcPages->currentIndex() + step) % n);
-    return;
-  }
-  QDialog::keyPressEvent(event);
+  if (!TurnPageByKey(*pgcPages, *event)) QDialog::keyPressEvent(event);
 }
 
 bool EditGroup(TGroup& node, TGroupTree& tree) {

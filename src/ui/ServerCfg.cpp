@@ -22,6 +22,7 @@
 #include "db/Server.h"
 #include "db/ServerTree.h"
 #include "ui/ModalRunner.h"
+#include "ui/PageKeys.h"
 #include "ui/ResetScheduleBox.h"
 
 namespace zev::ui {
@@ -311,13 +312,7 @@ void TfrmServerCfg::WatchChanges() {
 }
 
 void TfrmServerCfg::keyPressEvent(QKeyEvent* event) {
-  if (event->modifiers() & Qt::ControlModifier && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)) {
-    const int n = pgcPages->count();
-    const int step = event->key() == Qt::Key_Backtab || event->modifiers() & Qt::ShiftModifier ? n - 1 : 1;
-    pgcPages->setCurrentIndex((pgcPages->currentIndex() + step) % n);
-    return;
-  }
-  QDialog::keyPressEvent(event);
+  if (!TurnPageByKey(*pgcPages, *event)) QDialog::keyPressEvent(event);
 }
 
 bool EditServer(TServer& node, TServerTree& tree) {
