@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <latch>
 #include <thread>
 
 #include "ConnectionHarness.h"
@@ -147,12 +148,21 @@ TEST_F(TConnectionTest, CommandWithALineBreakIsNeverSent) {
 TEST_F(TConnectionTest, SlotIsNeverStartedTwice) {
   // A slow greeting keeps the first connection alive while the others race for the slot;
   // a connection that had already ended would rightly let the slot start again.
+  // The latch lines the racers up, so a thread the scheduler starts late cannot arrive after
+  // the winner has already finished its greeting and ended. The pool is made before the race:
+  // the harness makes it on first use, which is not meant for several threads at once.
   AddFault("CONNECT:drip,bytes=4,delay=50");
   TServer& server = AddServer({.idle = 3});
   server.CommandsChecked = 1;
+  TConnectionPool& pool = Pool();
   std::atomic<int> started{0};
+  std::latch ready(4);
   std::vector<std::thread> threads;
-  for (int i = 0; i < 4; ++i) threads.emplace_back([&, i] { started += Pool().StartSlot(SlotOf(server), i % 2 == 1, 1); });
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&, i] {
+      ready.arrive_and_wait();
+      started += pool.StartSlot(SlotOf(server), i % 2 == 1, 1);
+    });
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(started.load(), 1);
   EXPECT_EQ(Pool().RunningCount(), 1u);
