@@ -18,6 +18,7 @@
 // StateLock, its map lock, the article accessor's lock. Queue calls are made after these
 // are released.
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <cstdint>
 #include <memory>
@@ -124,6 +125,7 @@ class TArtList : public TResponseTarget, public TQueueHeaderObserver {
     std::shared_ptr<TSrvGrp> sg;
     bool holdsMap = false;
     std::vector<FInFlight> inFlight;
+    std::chrono::steady_clock::time_point mapSaved{};
   };
   enum TMissingKind { mkSubjects, mkAuthors, mkDates, mkSizes, kMissingKinds };
 
@@ -176,7 +178,8 @@ class TArtList : public TResponseTarget, public TQueueHeaderObserver {
   void MarkGone(FPass& pass, uint64_t from, uint64_t to);
   void MarkGap(FPass& pass, uint32_t number);
   void FinalGap(FPass& pass);
-  void FlushDatabase();
+  void FlushDatabase(bool force = false);
+  void CheckpointMap(TSrvGrp& sg, bool force);
   void Resolve(TArticleOffset offset);
 
   // Overview data (ArtListXover.cpp).

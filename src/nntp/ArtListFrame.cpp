@@ -67,11 +67,26 @@ void TArtList::FinalGap(FPass& pass) {
     MarkGone(pass, static_cast<uint64_t>(pass.expected), uint64_t{pass.high} + 1);
 }
 
-void TArtList::FlushDatabase() {
-  // Writes only when the last flush is a minute old: a cheap call per block.
+void TArtList::FlushDatabase(bool force) {
+  // Unforced, writes only when the last flush is a minute old: a cheap call per block.
   if (!parts_.store || !parts_.store->Active()) return;
   for (TBTree* tree : {parts_.store->MsgLst(), parts_.store->SubjLst(), parts_.store->AuthLst(), parts_.store->FileLst()})
-    if (tree) tree->Flush(false, false);
+    if (tree) tree->Flush(force, force);
+}
+
+// The map file names records by their place in the database, so it may only be written
+// right after the database made those records durable: otherwise a crash leaves it
+// pointing at records the database rolled back. It is rewritten whole each time, so a
+// refresh saves it every few seconds, not after every block; whatever a crash loses in
+// between is still pending in the older map and simply fetched again.
+void TArtList::CheckpointMap(TSrvGrp& sg, bool force) {
+  constexpr auto kInterval = std::chrono::seconds(5);
+  const auto now = std::chrono::steady_clock::now();
+  auto it = refreshes_.find(&sg);
+  if (!force && it != refreshes_.end() && now - it->second.mapSaved < kInterval) return;
+  if (it != refreshes_.end()) it->second.mapSaved = now;
+  FlushDatabase(true);
+  sg.SaveOffsMap();
 }
 
 void TArtList::Resolve(TArticleOffset offset) {

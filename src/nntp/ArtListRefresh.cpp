@@ -61,7 +61,10 @@ bool TArtList::HasRangesInFlight(TSrvGrp& sg) const {
 void TArtList::EndRefresh(TSrvGrp& sg) {
   bool wasRefreshing = !sg.RefreshIdle.load();
   if (auto it = refreshes_.find(&sg); it != refreshes_.end()) {
-    if (it->second.holdsMap) sg.ReleaseOffsMap();
+    if (it->second.holdsMap) {
+      CheckpointMap(sg, true);
+      sg.ReleaseOffsMap();
+    }
     refreshes_.erase(it);
     wasRefreshing = true;
   }
@@ -91,7 +94,10 @@ void TArtList::PlanOrEnd(const std::shared_ptr<TSrvGrp>& sg, TConnectionFace& co
 void TArtList::EndAllRefreshes() {
   std::lock_guard lock(gHeaderRetrievalLock);
   for (auto& [key, refresh] : refreshes_)
-    if (refresh.holdsMap) refresh.sg->ReleaseOffsMap();
+    if (refresh.holdsMap) {
+      CheckpointMap(*refresh.sg, true);
+      refresh.sg->ReleaseOffsMap();
+    }
   refreshes_.clear();
 }
 

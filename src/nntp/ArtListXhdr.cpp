@@ -111,8 +111,7 @@ void TArtList::StoreXhdrBlock(FPass& pass, int field) {
     }
   });
   FinalGap(pass);
-  FlushDatabase();
-  sg.SaveOffsMap();
+  CheckpointMap(sg, false);
   const TMissingKind list = field == xfSubject ? mkSubjects : field == xfFrom ? mkAuthors
                             : field == xfDate  ? mkDates    : mkSizes;
   missing_[list].Compact();
@@ -305,8 +304,7 @@ void TArtList::HandleListgroup(TConnectionFace& connection, const FResponseBlock
         pass.expected = int64_t{n} + 1;
       });
       FinalGap(pass);
-      FlushDatabase();
-      sg.SaveOffsMap();
+      CheckpointMap(sg, false);
       if (pass.final) {
         sg.Validated = true;
         sg.ValidationQueued = false;

@@ -102,8 +102,7 @@ void TArtList::StoreXoverBlock(FPass& pass) {
     LogException(e, "HandleXOVER", FormatText(", Group=\"%s\"", PrintableName(pass.groupName).c_str()));
   }
   FinalGap(pass);
-  FlushDatabase();
-  sg.SaveOffsMap();
+  CheckpointMap(sg, false);
   for (TMissingHeaders& list : missing_) list.Compact();
   if (!pass.final) return;
   pass.follow.finishCurrent = true;
