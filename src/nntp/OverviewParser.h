@@ -7,6 +7,7 @@
 // gives the number 0. What the texts say is part of what users search their logs for, so
 // they stay as they are.
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace zev {
@@ -32,6 +33,18 @@ bool ParseOverviewLine(std::string_view line, FOverviewLine& out);
 // whole file's lines, or none at all, are corrected from the byte count (62 bytes a line).
 uint32_t OverviewLineCount(uint32_t lines, uint32_t bytes);
 
+// Where the line that starts at `pos` ends: its first CR or LF, or the end of `data`.
+// Two memchr passes instead of find_first_of, which tests every byte against the set:
+// the line splitting of millions of overview lines is on the refresh's critical path.
+inline size_t LineBreakAt(std::string_view data, size_t pos) {
+  const char* begin = data.data() + pos;
+  const size_t left = data.size() - pos;
+  const void* lf = std::memchr(begin, '\n', left);
+  const size_t limit = lf ? static_cast<size_t>(static_cast<const char*>(lf) - begin) : left;
+  const void* cr = std::memchr(begin, '\r', limit);
+  return pos + (cr ? static_cast<size_t>(static_cast<const char*>(cr) - begin) : limit);
+}
+
 // Calls `visit` with each line of `data`; lines end at CR, LF, CR LF or LF CR. Empty lines
 // are passed over.
 template <typename TVisit>
@@ -39,8 +52,7 @@ void ForEachLine(std::string_view data, TVisit&& visit) {
   size_t pos = 0;
   const size_t size = data.size();
   while (pos < size) {
-    size_t end = data.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = size;
+    const size_t end = LineBreakAt(data, pos);
     if (end > pos) visit(data.substr(pos, end - pos));
     if (end == size) break;
     // A line end is one of CR, LF, CR LF, LF CR.
