@@ -73,9 +73,11 @@ bool TArticle::Read(TArticleOffset offset) {
   dirty_ = false;
   ClearCache();
   try {
+    const uint64_t epoch = store_.MsgLst() ? store_.MsgLst()->Epoch() : 0;
     if (offset <= 16 || !store_.MsgLst() || !store_.MsgLst()->ReadRecord(offset, &msg_))
       throw EZevError(FormatText("No article record at offset %u", offset));
     offset_ = offset;
+    offsetEpoch_ = epoch;
     bool changed = false;
     RemoveSelfLinks(msg_, offset, changed);
     if (changed) dirty_ = true;
@@ -98,9 +100,10 @@ void TArticle::Write() {
     FMsgData stored{};
     bool readable = store_.MsgLst()->ReadRecord(offset_, &stored);
     bool same = readable && InUse(stored) && std::memcmp(stored.FMsgId, msg_.FMsgId, sizeof msg_.FMsgId) == 0;
-    // When the full Message-ID is known, the slot must still be that article's.
+    // When the full Message-ID is known, the slot must still be that article's; it surely
+    // is while the list has freed no record since the slot was found.
     TDataPointer current = 0;
-    if (same && messageId_ && !messageId_->empty())
+    if (same && messageId_ && !messageId_->empty() && store_.MsgLst()->Epoch() != offsetEpoch_)
       same = store_.MsgLst()->Find(*messageId_, current) && current == offset_;
     if (same) {
       bool changed = false;
@@ -132,7 +135,9 @@ bool TArticle::New(std::string_view messageId, TArticleOffset& offset) {
   std::memcpy(msg_.FMsgId, head.data(), head.size());
   msg_.FRefCount = 1;
   TDataPointer dp = 0;
+  const uint64_t epoch = store_.MsgLst()->Epoch();
   bool added = store_.MsgLst()->Insert(messageId, &msg_, dp);
+  offsetEpoch_ = epoch;
   offset = dp;
   if (dp == 0) {
     Forget();

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "db/MsgData.h"
+#include "db/StringRefCache.h"
 
 namespace zev {
 
@@ -148,12 +149,14 @@ class TArticle {
   TNewsStore& store_;
   std::recursive_mutex lock_;
   TArticleOffset offset_ = 0;
+  uint64_t offsetEpoch_ = 0;  // the article list's epoch when offset_ was found
   bool dirty_ = false;
   // Every 32-bit field of the packed record lies at a multiple of 4: aligned so, the
   // references the accessor takes to its fields are aligned too.
   alignas(4) FMsgData msg_{};
   std::optional<std::string> cache_[kStringKinds];
   std::optional<std::string> messageId_;
+  TStringRefCache places_[kStringKinds];
 };
 
 // Holds an accessor's lock for a scope.

@@ -247,9 +247,18 @@ uint32_t TArticle::AddReference(TStringKind kind, std::string_view text, bool& c
   try {
     uint8_t header[fmt::kStringHeaderSize] = {0, 0, 0, 0, 1, 0, 0, 0};
     const int32_t plusOne[2] = {0, 1};
+    const std::string_view key = text.substr(0, fmt::kMaxKeyLength);
+    TStringRefCache& places = places_[kind];
+    uint64_t epoch = 0;
+    if (TDataPointer known = places.Find(*list, key, epoch); known != 0 && list->AddToRecord(known, plusOne, epoch))
+      return known;
+    epoch = list->Epoch();
     TDataPointer dp = 0;
-    created = list->Insert(text.substr(0, fmt::kMaxKeyLength), header, dp, plusOne);
-    if (dp != 0) return dp;
+    created = list->Insert(key, header, dp, plusOne);
+    if (dp != 0) {
+      places.Remember(*list, epoch, key, dp);
+      return dp;
+    }
   } catch (const std::exception&) {
   }
   created = false;

@@ -42,6 +42,7 @@ TBTree::TBTree(std::string fileName, uint8_t options, int64_t cacheSize, uint32_
       access_(access),
       capacityPages_(static_cast<size_t>(std::max<int64_t>(cacheSize, 0) / kPageSize)),
       lastFlush_(NowTicks()),
+      epoch_(0),
       journalLimit_(std::max<uint64_t>(kMinJournalLimit, 2 * capacityPages_ * uint64_t{kPageSize})) {
   bool fixed = KeysInNodes();
   if ((fixed && (sizeParam < 4 || sizeParam > kPageSize - kKeyedFirstSlot)) ||
@@ -52,7 +53,13 @@ TBTree::TBTree(std::string fileName, uint8_t options, int64_t cacheSize, uint32_
     CreateFile();
   }
   OpenFile();
+  NewEpoch();
   if ((options_ & boPrecache) && !ReadOnly()) Precache();
+}
+
+void TBTree::NewEpoch() {
+  static std::atomic<uint64_t> next{1};
+  epoch_.store(next.fetch_add(1), std::memory_order_release);
 }
 
 TBTree::~TBTree() {

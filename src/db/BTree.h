@@ -81,12 +81,17 @@ class TBTree {
   bool ReadRecordAndKey(TDataPointer dp, std::string& key, void* header);
   std::string ReadKeyText(TDataPointer dp);
   bool WriteRecord(TDataPointer dp, const void* record);
-  // Adds deltas[i] to the i-th 32-bit field; fields stay within 0..0xFFFFFFFF.
-  bool AddToRecord(TDataPointer dp, const int32_t* deltas);
+  // Adds deltas[i] to the i-th 32-bit field; fields stay within 0..0xFFFFFFFF. With an
+  // `epoch` other than 0, only while Epoch() still has that value (else false).
+  bool AddToRecord(TDataPointer dp, const int32_t* deltas, uint64_t epoch = 0);
   // Fixed-record trees: the full key of the record `dp` among the keys beginning with `key`.
   bool FindKeyOfData(std::string& key, TDataPointer dp);
   uint32_t RecordCount();
   uint64_t FileSize() const { return cache_->LogicalSize(); }
+  // Changes, to a value no tree of this process had before, whenever a record may have
+  // left its place: a record freed, unflushed changes dropped. A data pointer learnt
+  // under one value is still the same record while the value stays.
+  uint64_t Epoch() const { return epoch_.load(std::memory_order_acquire); }
 
   std::vector<TDataPointer> GetMap();
   // Field at `fieldOffset` of every record (or its ordinal for -1), in key order.
@@ -199,6 +204,8 @@ class TBTree {
   mutable std::shared_mutex lock_;
   std::mutex dumpLock_;
   std::atomic<int64_t> lastFlush_;  // steady clock, nanoseconds
+  std::atomic<uint64_t> epoch_;
+  void NewEpoch();
   uint64_t journalLimit_;
   int64_t freeListLength_ = -1;  // -1: not counted yet
 };

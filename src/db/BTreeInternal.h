@@ -62,6 +62,7 @@ class TBTree::TWriteScope {
       result = op();
     } catch (const std::exception& e) {
       tree_.cache_->DiscardChanges();
+      tree_.NewEpoch();
       tree_.freeListLength_ = -1;
       LogException(e, location, "Unsaved changes of \"" + tree_.fileName_ + "\" were dropped.");
       throw;

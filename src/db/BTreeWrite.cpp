@@ -118,9 +118,10 @@ bool TBTree::WriteRecord(TDataPointer dp, const void* record) {
   });
 }
 
-bool TBTree::AddToRecord(TDataPointer dp, const int32_t* deltas) {
+bool TBTree::AddToRecord(TDataPointer dp, const int32_t* deltas, uint64_t epoch) {
   TWriteScope scope(*this);
   return scope.Run("TBTree.AddToRecord", [&] {
+    if (epoch != 0 && epoch != Epoch()) return false;
     TPageRef page;
     uint32_t offset;
     if (!LocateRecord(dp, page, offset)) return false;
@@ -140,6 +141,7 @@ void TBTree::AddDeltas(uint8_t* record, const int32_t* deltas) const {
 
 // Frees the slot of a record. Pointers that do not name a stored record change nothing.
 bool TBTree::FreeRecord(TDataPointer dp) {
+  NewEpoch();
   TPageRef page = dp >= kFirstDataPage && dp < FileSize() ? DataPageRef(PageOf(dp)) : TPageRef();
   if (!page) {
     LogError(FormatText(Tr("Attempt to delete data in a non-data block %u"), PageOf(dp)));

@@ -88,6 +88,31 @@ TEST_F(ArticleTest, StringListsCountTheirReferences) {
   test::ExpectSound(*store_.AuthLst());
 }
 
+// The accessor remembers where the texts it referenced are stored; a text that was freed
+// and whose place went to another text must not pass its count on to that one.
+TEST_F(ArticleTest, AFreedTextsPlaceIsNotCountedForItLater) {
+  TArticleOffset a = NewArticle("aaaaaaaa1@x"), b = NewArticle("bbbbbbbb2@x");
+  ASSERT_TRUE(art_.Read(a));
+  EXPECT_TRUE(art_.SetAuthor("Joe <joe@x>"));
+  const uint32_t joe = art_.Data().FAuthor;
+  EXPECT_FALSE(art_.SetAuthor("Joe <joe@x>"));  // the same text: nothing to do
+  art_.SetAuthor("");                            // the last reference: Joe's record is freed
+  art_.Write();
+  TArticle other(store_);
+  ASSERT_TRUE(other.Read(b));
+  EXPECT_TRUE(other.SetAuthor("Zed <zed@x>"));
+  ASSERT_EQ(other.Data().FAuthor, joe) << "the test needs the freed place reused";
+  other.Write();
+
+  ASSERT_TRUE(art_.Read(a));
+  EXPECT_TRUE(art_.SetAuthor("Joe <joe@x>"));
+  art_.Write();
+  EXPECT_EQ(RefCount(store_.AuthLst(), "Joe <joe@x>"), 1u);
+  EXPECT_EQ(RefCount(store_.AuthLst(), "Zed <zed@x>"), 1u);
+  EXPECT_EQ(art_.GetAuthor(), "Joe <joe@x>");
+  test::ExpectSound(*store_.AuthLst());
+}
+
 TEST_F(ArticleTest, EveryTextKindHasItsOwnList) {
   NewArticle("cccccccc3@x");
   EXPECT_TRUE(art_.SetSubject("Holiday \x04 pictures"));
