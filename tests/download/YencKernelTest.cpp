@@ -101,16 +101,19 @@ TEST(YencKernel, EveryCutPositionMatchesTheReference) {
 
 struct TRuleCase {
   const char* what;
-  std::string raw;       // after 100 plain bytes that bring the SIMD path in
+  std::string raw;       // after a lead of plain bytes
   std::string expected;  // the raw bytes whose decoding (byte - 42) is expected
-  std::vector<std::pair<size_t, TYencStop>> stops;
+  std::vector<std::pair<size_t, TYencStop>> stops;  // input offsets after the lead
 };
 
 // The decoding rules on small fixtures. Expected output is written as the encoded bytes
 // whose plain decoding (byte - 42) it must equal; escapedAs(c) stands for c - 64, so an
-// escaped c decodes the same. After a "." line the driver starts a new body.
+// escaped c decodes the same. After a "." line the driver starts a new body. Each fixture
+// is run after leads of every length up to two blocks and followed by a block of plain
+// bytes, so that it falls on every position of a 64-byte block, across block edges too,
+// inside whole blocks that the SIMD path sees.
 TEST(YencKernel, DecodingRules) {
-  const std::string lead(100, 'a');
+  const std::string tail(64, 'b');
   auto escapedAs = [](char c) { return std::string(1, static_cast<char>(c - 64)); };
   const std::vector<TRuleCase> cases = {
       {"plain bytes", "xyz", "xyz", {}},
@@ -119,10 +122,10 @@ TEST(YencKernel, DecodingRules) {
       {"stuffed dot at a line start", "\r\n..x", ".x", {}},
       {"lone dot at a line start is dropped", "\r\n.x", "x", {}},
       {"dot inside a line is data", "a..b", "a..b", {}},
-      {"the dot line ends the body", "b\r\n.\r\nzz", "bzz", {{106, TYencStop::Terminator}}},
-      {"a bare-LF dot line ends it too", "b\n.\nzz", "bzz", {{104, TYencStop::Terminator}}},
+      {"the dot line ends the body", "b\r\n.\r\nzz", "bzz", {{6, TYencStop::Terminator}}},
+      {"a bare-LF dot line ends it too", "b\n.\nzz", "bzz", {{4, TYencStop::Terminator}}},
       {"dot, blank is not the end", "\r\n. \r\n", " ", {}},
-      {"keyword line stops after =y", "b\r\n=yend size=1\r\n", "b", {{105, TYencStop::Keyword}}},
+      {"keyword line stops after =y", "b\r\n=yend size=1\r\n", "b", {{5, TYencStop::Keyword}}},
       {"=y inside a line is an escaped y", "b=yc", "b" + escapedAs('y') + "c", {}},
       {"escape across a line break", "=\r\nJk", escapedAs('J') + "k", {}},
       {"escape across a bare LF", "=\nJk", escapedAs('J') + "k", {}},
@@ -130,15 +133,25 @@ TEST(YencKernel, DecodingRules) {
       {"escape across a stuffed line", "=\r\n..k", escapedAs('.') + "k", {}},
       {"escaped escape", "==Jk", escapedAs('=') + "Jk", {}},
       {"escape of CR", "=\rJ", escapedAs('J'), {}},
+      {"a run of three =", "===Jk", escapedAs('=') + escapedAs('J') + "k", {}},
+      {"=y after a line-start escape is data", "\r\n=J=yk", escapedAs('J') + escapedAs('y') + "k", {}},
+      {"y at a line start is data", "\r\nyk", "yk", {}},
+      {"escaped dot at a line start", "\r\n=.k", escapedAs('.') + "k", {}},
+      {"escape open at a line end before a dot line", "=\r\n.\r\nk", "k", {{6, TYencStop::Terminator}}},
   };
   for (const TYencKernel& kernel : YencKernels()) {
     for (const TRuleCase& c : cases) {
-      SCOPED_TRACE(std::string(kernel.name) + ": " + c.what);
-      TKernelRun run = RunKernel(kernel, lead + c.raw, {1u << 20}, false);
-      std::string expected;
-      for (char e : lead + c.expected) expected += static_cast<char>(e - 42);
-      EXPECT_EQ(run.output, expected);
-      EXPECT_EQ(run.stops, c.stops);
+      for (size_t leadSize = 1; leadSize <= 128; ++leadSize) {
+        SCOPED_TRACE(std::string(kernel.name) + ": " + c.what + ", after " + std::to_string(leadSize));
+        const std::string lead(leadSize, 'a');
+        TKernelRun run = RunKernel(kernel, lead + c.raw + tail, {1u << 20}, false);
+        std::string expected;
+        for (char e : lead + c.expected + tail) expected += static_cast<char>(e - 42);
+        ASSERT_EQ(run.output, expected);
+        std::vector<std::pair<size_t, TYencStop>> stops = c.stops;
+        for (auto& stop : stops) stop.first += leadSize;
+        ASSERT_EQ(run.stops, stops);
+      }
     }
   }
 }

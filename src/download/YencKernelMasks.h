@@ -1,0 +1,101 @@
+#pragma once
+// The bit-mask side of the SIMD kernels: which bytes of a 64-byte block are escapes, line
+// starts and keyword lines, what the block leaves behind, and the loop around the blocks.
+// Integer code only; the vector side lives in each kernel's own file.
+//
+// Everything here has internal linkage on purpose: each kernel file is built with its own
+// CPU flags, and a shared out-of-line copy could hand AVX2-encoded code to an SSSE3 caller.
+#include <cstdint>
+
+#include "download/YencKernel.h"
+
+namespace zev {
+namespace {  // NOLINT: one private copy per kernel file, see above
+
+// One bit per byte of a 64-byte block, bit i for byte i.
+struct TYencBlockBits {
+  uint64_t eq;      // "="
+  uint64_t lf;      // LF
+  uint64_t keep;    // neither "=" nor CR nor LF: a data byte when the block is accepted
+  uint64_t dotOrY;  // "." or "y": harmless inside a line, special right after its start
+};
+
+// What the byte before a block says about its first byte (bit 0 of each word).
+struct TYencCarry {
+  uint64_t escaped = 0;    // the byte before was an escaping "="
+  uint64_t lineStart = 0;  // the byte before was LF
+  uint64_t lineEq = 0;     // the byte before was an "=" beginning a line
+};
+
+// Where the block path can take over from a state, and with what carry. A line that began
+// with "=" is an escape as far as its next byte goes (a "y" there is the keyword check);
+// "." at a line start and an escape left open across a line end need the byte step.
+inline bool YencCarryFromState(const TYencState& state, TYencCarry& carry) {
+  switch (state.pos) {
+    case TYencLinePos::Mid: carry = {state.escape ? 1u : 0u, 0, 0}; return true;
+    case TYencLinePos::Start: carry = {0, 1, 0}; return !state.escape;
+    case TYencLinePos::StartEq: carry = {1, 0, 1}; return true;
+    default: return false;
+  }
+}
+
+// The block's escaped bytes, or 0 with `accepted` false when it holds something only the
+// byte step settles: an escaped "=", CR or LF (escape runs, escapes split by a line end),
+// "." at a line start (dot-stuffing, the terminator) or a byte after a line-start "=" that
+// may be the "y" of a keyword line. "y" at a line start and "." after a line-start "=" are
+// refused too: never in real posts, and one test covers both letters.
+inline uint64_t YencEscapedBits(const TYencBlockBits& b, const TYencCarry& c, bool& accepted) {
+  uint64_t escaped = (b.eq << 1) | c.escaped;
+  uint64_t lineStart = (b.lf << 1) | c.lineStart;
+  uint64_t afterLineEq = ((lineStart & b.eq) << 1) | c.lineEq;
+  uint64_t refused = (escaped & ~b.keep) | (b.dotOrY & (lineStart | afterLineEq));
+  accepted = refused == 0;
+  return escaped;
+}
+
+inline TYencCarry YencCarryAfter(const TYencBlockBits& b) {
+  uint64_t lastEq = b.eq >> 63;
+  return {lastEq, b.lf >> 63, lastEq & (b.lf >> 62)};
+}
+
+// The state a carry stands for; an accepted block never leaves an escape open at a line
+// start, so these three cover every block end.
+inline TYencState YencStateFromCarry(const TYencCarry& c) {
+  if (c.lineStart) return {TYencLinePos::Start, false};
+  if (c.lineEq) return {TYencLinePos::StartEq, false};
+  return {TYencLinePos::Mid, c.escaped != 0};
+}
+
+// The loop around a kernel's block path, which decodes whole 64-byte blocks from `p`
+// until one is refused and returns where it stopped, `out` and `carry` following it.
+// A refused block goes to the portable kernel; a state the blocks cannot start from (a
+// line start that may still be "." or an escape open across a line end) takes the byte
+// step for one byte, which settles it within two or three.
+template <typename TDecodeBlocks>
+TYencKernelResult YencDriveBlocks(const uint8_t* src, size_t len, uint8_t* dst, TYencState& state,
+                                  TDecodeBlocks decodeBlocks) {
+  const uint8_t* p = src;
+  const uint8_t* end = src + len;
+  uint8_t* out = dst;
+  while (end - p >= 64) {
+    TYencCarry carry;
+    size_t step = 1;
+    if (YencCarryFromState(state, carry)) {
+      const uint8_t* from = p;
+      p = decodeBlocks(p, end, out, carry);
+      if (p != from) state = YencStateFromCarry(carry);
+      if (end - p < 64) break;
+      step = 64;
+    }
+    TYencKernelResult r = step == 1 ? YencDecodeBytewise(p, 1, out, state) : YencDecodeScalar(p, step, out, state);
+    p += r.consumed;
+    out += r.produced;
+    if (r.stop != TYencStop::None)
+      return {static_cast<size_t>(p - src), static_cast<size_t>(out - dst), r.stop};
+  }
+  TYencKernelResult r = YencDecodeScalar(p, static_cast<size_t>(end - p), out, state);
+  return {static_cast<size_t>(p - src) + r.consumed, static_cast<size_t>(out - dst) + r.produced, r.stop};
+}
+
+}  // namespace
+}  // namespace zev
