@@ -32,6 +32,19 @@ inline __m256i LastByteSet(uint64_t on) {
                                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1));
 }
 
+inline __m256i Equal(__m256i v, char c) { return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c)); }
+
+// Byte sets whose members differ in their low four bits: a byte is in the set when the
+// row entry its low bits pick is the byte itself (bytes from 0x80 up pick 0, never equal).
+inline __m256i SetRow(char a, char b, char c) {
+  alignas(32) char row[32] = {1};
+  row[16] = 1;
+  for (char member : {a, b, c}) row[member & 15] = row[16 + (member & 15)] = member;
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(row));
+}
+
+inline __m256i OneOf(__m256i v, __m256i row) { return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(row, v), v); }
+
 // The bytes of a block that matter: "=" and LF for escapes and line starts, the bytes
 // dropped from the output, and the letters that matter only at a line start.
 struct TBlock {
@@ -39,22 +52,21 @@ struct TBlock {
   TYencBlockBits bits;
 };
 
-inline TBlock Classify(const uint8_t* p) {
+// Three masks give the four sets: LF is the one byte both dropped and worth a look at a
+// line start, so "dropped" and "LF, \".\" or \"y\"" tell it and the letters apart.
+inline TBlock Classify(const uint8_t* p, __m256i lineEnds, __m256i lineStartBytes) {
   TBlock k;
   k.a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   k.b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-  k.eqA = _mm256_cmpeq_epi8(k.a, _mm256_set1_epi8('='));
-  k.eqB = _mm256_cmpeq_epi8(k.b, _mm256_set1_epi8('='));
-  __m256i lfA = _mm256_cmpeq_epi8(k.a, _mm256_set1_epi8('\n'));
-  __m256i lfB = _mm256_cmpeq_epi8(k.b, _mm256_set1_epi8('\n'));
-  __m256i dropA = _mm256_or_si256(_mm256_or_si256(k.eqA, lfA), _mm256_cmpeq_epi8(k.a, _mm256_set1_epi8('\r')));
-  __m256i dropB = _mm256_or_si256(_mm256_or_si256(k.eqB, lfB), _mm256_cmpeq_epi8(k.b, _mm256_set1_epi8('\r')));
-  __m256i letterA = _mm256_or_si256(_mm256_cmpeq_epi8(k.a, _mm256_set1_epi8('.')), _mm256_cmpeq_epi8(k.a, _mm256_set1_epi8('y')));
-  __m256i letterB = _mm256_or_si256(_mm256_cmpeq_epi8(k.b, _mm256_set1_epi8('.')), _mm256_cmpeq_epi8(k.b, _mm256_set1_epi8('y')));
+  k.eqA = Equal(k.a, '=');
+  k.eqB = Equal(k.b, '=');
+  __m256i dropA = _mm256_or_si256(k.eqA, OneOf(k.a, lineEnds)), dropB = _mm256_or_si256(k.eqB, OneOf(k.b, lineEnds));
+  __m256i lookA = OneOf(k.a, lineStartBytes), lookB = OneOf(k.b, lineStartBytes);
+  uint64_t drop = Bits(dropA, dropB), look = Bits(lookA, lookB);
   k.bits.eq = Bits(k.eqA, k.eqB);
-  k.bits.lf = Bits(lfA, lfB);
-  k.bits.keep = ~Bits(dropA, dropB);
-  k.bits.dotOrY = Bits(letterA, letterB);
+  k.bits.lf = look & drop;
+  k.bits.keep = ~drop;
+  k.bits.dotOrY = look & ~drop;
   return k;
 }
 
@@ -81,8 +93,9 @@ inline uint8_t* StoreKept(__m256i low, __m256i high, uint64_t keep, const TYencS
 const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry& carry) {
   const TYencShuffleRow* table = YencShuffleTable();
   __m256i carryEq = LastByteSet(carry.escaped);
+  const __m256i lineEnds = SetRow('\n', '\r', '\r'), lineStartBytes = SetRow('\n', '.', 'y');
   while (end - p >= 64) {
-    TBlock k = Classify(p);
+    TBlock k = Classify(p, lineEnds, lineStartBytes);
     bool accepted;
     YencEscapedBits(k.bits, carry, accepted);
     if (!accepted) break;

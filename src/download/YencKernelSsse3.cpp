@@ -31,26 +31,40 @@ inline __m128i LastByteSet(uint64_t on) {
                        _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1));
 }
 
+inline __m128i Equal(__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
+
+// Byte sets whose members differ in their low four bits: a byte is in the set when the
+// row entry its low bits pick is the byte itself (bytes from 0x80 up pick 0, never equal).
+inline __m128i SetRow(char a, char b, char c) {
+  alignas(16) char row[16] = {1};
+  for (char member : {a, b, c}) row[member & 15] = member;
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(row));
+}
+
+inline __m128i OneOf(__m128i v, __m128i row) { return _mm_cmpeq_epi8(_mm_shuffle_epi8(row, v), v); }
+
 struct TBlock {
   __m128i data[kLanes], eq[kLanes];
   TYencBlockBits bits{};
 };
 
-inline __m128i Equal(__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); }
-
-inline TBlock Classify(const uint8_t* p) {
+// Three masks give the four sets: LF is the one byte both dropped and worth a look at a
+// line start, so "dropped" and "LF, \".\" or \"y\"" tell it and the letters apart.
+inline TBlock Classify(const uint8_t* p, __m128i lineEnds, __m128i lineStartBytes) {
   TBlock k;
+  uint64_t drop = 0, look = 0;
   for (int lane = 0; lane < kLanes; ++lane) {
     __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * lane));
-    __m128i eq = Equal(d, '='), lf = Equal(d, '\n');
+    __m128i eq = Equal(d, '=');
     k.data[lane] = d;
     k.eq[lane] = eq;
     k.bits.eq |= LaneBits(eq, lane);
-    k.bits.lf |= LaneBits(lf, lane);
-    k.bits.keep |= LaneBits(_mm_or_si128(_mm_or_si128(eq, lf), Equal(d, '\r')), lane);
-    k.bits.dotOrY |= LaneBits(_mm_or_si128(Equal(d, '.'), Equal(d, 'y')), lane);
+    drop |= LaneBits(_mm_or_si128(eq, OneOf(d, lineEnds)), lane);
+    look |= LaneBits(OneOf(d, lineStartBytes), lane);
   }
-  k.bits.keep = ~k.bits.keep;
+  k.bits.lf = look & drop;
+  k.bits.keep = ~drop;
+  k.bits.dotOrY = look & ~drop;
   return k;
 }
 
@@ -66,8 +80,9 @@ inline uint8_t* StoreKept(__m128i v, uint32_t keep, const TYencShuffleRow* table
 const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry& carry) {
   const TYencShuffleRow* table = YencShuffleTable();
   __m128i carryEq = LastByteSet(carry.escaped);
+  const __m128i lineEnds = SetRow('\n', '\r', '\r'), lineStartBytes = SetRow('\n', '.', 'y');
   while (end - p >= 64) {
-    TBlock k = Classify(p);
+    TBlock k = Classify(p, lineEnds, lineStartBytes);
     bool accepted;
     YencEscapedBits(k.bits, carry, accepted);
     if (!accepted) break;
