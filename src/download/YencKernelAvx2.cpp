@@ -66,7 +66,7 @@ inline TBlock Classify(const uint8_t* p, __m256i lineEnds, __m256i lineStartByte
   k.bits.eq = Bits(k.eqA, k.eqB);
   k.bits.lf = look & drop;
   k.bits.keep = ~drop;
-  k.bits.dotOrY = look & ~drop;
+  k.bits.look = look;
   return k;
 }
 
@@ -89,24 +89,26 @@ inline uint8_t* StoreKept(__m256i low, __m256i high, uint64_t keep, const TYencS
   return out + _mm_popcnt_u64(keep);
 }
 
-// Decodes whole 64-byte blocks until one is refused (see YencEscapedBits).
-const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry& carry) {
+// Decodes whole 64-byte blocks until one is refused (see YencBlockAccepted).
+const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry carry, TYencState& state) {
   const TYencShuffleRow* table = YencShuffleTable();
   __m256i carryEq = LastByteSet(carry.escaped);
   const __m256i lineEnds = SetRow('\n', '\r', '\r'), lineStartBytes = SetRow('\n', '.', 'y');
+  const uint8_t* start = p;
+  uint64_t lastLf = 0;
   while (end - p >= 64) {
     TBlock k = Classify(p, lineEnds, lineStartBytes);
-    bool accepted;
-    YencEscapedBits(k.bits, carry, accepted);
-    if (!accepted) break;
+    if (!YencBlockAccepted(k.bits, carry)) break;
     __m256i escA = PrecedingBytes(k.eqA, carryEq), escB = PrecedingBytes(k.eqB, k.eqA);
     __m256i valA = _mm256_sub_epi8(k.a, _mm256_blendv_epi8(_mm256_set1_epi8(42), _mm256_set1_epi8(106), escA));
     __m256i valB = _mm256_sub_epi8(k.b, _mm256_blendv_epi8(_mm256_set1_epi8(42), _mm256_set1_epi8(106), escB));
     out = StoreKept(valA, valB, k.bits.keep, table, out);
     carry = YencCarryAfter(k.bits);
+    lastLf = k.bits.lf;
     carryEq = k.eqB;
     p += 64;
   }
+  if (p != start) state = YencStateAfter(carry, lastLf);
   return p;
 }
 

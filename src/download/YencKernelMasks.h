@@ -14,17 +14,16 @@ namespace {  // NOLINT: one private copy per kernel file, see above
 
 // One bit per byte of a 64-byte block, bit i for byte i.
 struct TYencBlockBits {
-  uint64_t eq;      // "="
-  uint64_t lf;      // LF
-  uint64_t keep;    // neither "=" nor CR nor LF: a data byte when the block is accepted
-  uint64_t dotOrY;  // "." or "y": harmless inside a line, special right after its start
+  uint64_t eq;    // "="
+  uint64_t lf;    // LF
+  uint64_t keep;  // neither "=" nor CR nor LF: a data byte when the block is accepted
+  uint64_t look;  // LF, "." or "y": the bytes that need a look after a line start
 };
 
 // What the byte before a block says about its first byte (bit 0 of each word).
 struct TYencCarry {
   uint64_t escaped = 0;    // the byte before was an escaping "="
   uint64_t lineStart = 0;  // the byte before was LF
-  uint64_t lineEq = 0;     // the byte before was an "=" beginning a line
 };
 
 // Where the block path can take over from a state, and with what carry. A line that began
@@ -32,42 +31,37 @@ struct TYencCarry {
 // "." at a line start and an escape left open across a line end need the byte step.
 inline bool YencCarryFromState(const TYencState& state, TYencCarry& carry) {
   switch (state.pos) {
-    case TYencLinePos::Mid: carry = {state.escape ? 1u : 0u, 0, 0}; return true;
-    case TYencLinePos::Start: carry = {0, 1, 0}; return !state.escape;
-    case TYencLinePos::StartEq: carry = {1, 0, 1}; return true;
+    case TYencLinePos::Mid: carry = {state.escape ? 1u : 0u, 0}; return true;
+    case TYencLinePos::Start: carry = {0, 1}; return !state.escape;
+    case TYencLinePos::StartEq: carry = {1, 0}; return true;
     default: return false;
   }
 }
 
-// The block's escaped bytes, or 0 with `accepted` false when it holds something only the
-// byte step settles: an escaped "=", CR or LF (escape runs, escapes split by a line end),
-// "." at a line start (dot-stuffing, the terminator) or a byte after a line-start "=" that
-// may be the "y" of a keyword line. "y" at a line start and "." after a line-start "=" are
-// refused too: never in real posts, and one test covers both letters.
-inline uint64_t YencEscapedBits(const TYencBlockBits& b, const TYencCarry& c, bool& accepted) {
+// Whether the block path may decode the block. It refuses whatever only the byte step
+// settles: an escaped "=", CR or LF (escape runs, escapes split by a line end), "." at a
+// line start (dot-stuffing, the terminator) and "y" after a line-start "=" (a keyword
+// line). To stay cheap the test is coarser than that: it also refuses "." or "y" after
+// any "=", and "y" or LF right after LF, which real posts never or hardly ever hold.
+inline bool YencBlockAccepted(const TYencBlockBits& b, const TYencCarry& c) {
   uint64_t escaped = (b.eq << 1) | c.escaped;
   uint64_t lineStart = (b.lf << 1) | c.lineStart;
-  uint64_t afterLineEq = ((lineStart & b.eq) << 1) | c.lineEq;
-  uint64_t refused = (escaped & ~b.keep) | (b.dotOrY & (lineStart | afterLineEq));
-  accepted = refused == 0;
-  return escaped;
+  return ((escaped & (~b.keep | b.look)) | (lineStart & b.look)) == 0;
 }
 
-inline TYencCarry YencCarryAfter(const TYencBlockBits& b) {
-  uint64_t lastEq = b.eq >> 63;
-  return {lastEq, b.lf >> 63, lastEq & (b.lf >> 62)};
-}
+inline TYencCarry YencCarryAfter(const TYencBlockBits& b) { return {b.eq >> 63, b.lf >> 63}; }
 
-// The state a carry stands for; an accepted block never leaves an escape open at a line
-// start, so these three cover every block end.
-inline TYencState YencStateFromCarry(const TYencCarry& c) {
+// The state after the last accepted block, from its carry and its LF bits. An accepted
+// block never leaves an escape open at a line start, so these four cover every end.
+inline TYencState YencStateAfter(const TYencCarry& c, uint64_t lastLf) {
   if (c.lineStart) return {TYencLinePos::Start, false};
-  if (c.lineEq) return {TYencLinePos::StartEq, false};
-  return {TYencLinePos::Mid, c.escaped != 0};
+  if (!c.escaped) return {TYencLinePos::Mid, false};
+  if ((lastLf >> 62) & 1) return {TYencLinePos::StartEq, false};
+  return {TYencLinePos::Mid, true};
 }
 
 // The loop around a kernel's block path, which decodes whole 64-byte blocks from `p`
-// until one is refused and returns where it stopped, `out` and `carry` following it.
+// until one is refused and returns where it stopped, `out` and `state` following it.
 // A refused block goes to the portable kernel; a state the blocks cannot start from (a
 // line start that may still be "." or an escape open across a line end) takes the byte
 // step for one byte, which settles it within two or three.
@@ -81,9 +75,7 @@ TYencKernelResult YencDriveBlocks(const uint8_t* src, size_t len, uint8_t* dst, 
     TYencCarry carry;
     size_t step = 1;
     if (YencCarryFromState(state, carry)) {
-      const uint8_t* from = p;
-      p = decodeBlocks(p, end, out, carry);
-      if (p != from) state = YencStateFromCarry(carry);
+      p = decodeBlocks(p, end, out, carry, state);
       if (end - p < 64) break;
       step = 64;
     }

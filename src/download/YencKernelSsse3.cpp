@@ -64,7 +64,7 @@ inline TBlock Classify(const uint8_t* p, __m128i lineEnds, __m128i lineStartByte
   }
   k.bits.lf = look & drop;
   k.bits.keep = ~drop;
-  k.bits.dotOrY = look & ~drop;
+  k.bits.look = look;
   return k;
 }
 
@@ -77,24 +77,26 @@ inline uint8_t* StoreKept(__m128i v, uint32_t keep, const TYencShuffleRow* table
 }
 
 // Same contract as the AVX2 kernel's DecodeBlocks.
-const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry& carry) {
+const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry carry, TYencState& state) {
   const TYencShuffleRow* table = YencShuffleTable();
   __m128i carryEq = LastByteSet(carry.escaped);
   const __m128i lineEnds = SetRow('\n', '\r', '\r'), lineStartBytes = SetRow('\n', '.', 'y');
+  const uint8_t* start = p;
+  uint64_t lastLf = 0;
   while (end - p >= 64) {
     TBlock k = Classify(p, lineEnds, lineStartBytes);
-    bool accepted;
-    YencEscapedBits(k.bits, carry, accepted);
-    if (!accepted) break;
+    if (!YencBlockAccepted(k.bits, carry)) break;
     for (int lane = 0; lane < kLanes; ++lane) {
       __m128i escaped = PrecedingBytes(k.eq[lane], lane == 0 ? carryEq : k.eq[lane - 1]);
       __m128i value = _mm_sub_epi8(_mm_sub_epi8(k.data[lane], _mm_set1_epi8(42)), _mm_and_si128(escaped, _mm_set1_epi8(64)));
       out = StoreKept(value, static_cast<uint32_t>(k.bits.keep >> (16 * lane)), table, out);
     }
     carry = YencCarryAfter(k.bits);
+    lastLf = k.bits.lf;
     carryEq = k.eq[kLanes - 1];
     p += 64;
   }
+  if (p != start) state = YencStateAfter(carry, lastLf);
   return p;
 }
 
