@@ -3,10 +3,13 @@
 // cleanly when the server has nothing or refuses.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "ArtListHarness.h"
+#include "db/NwsStore.h"
+#include "db/OffsMapFile.h"
 #include "filters/KillWant.h"
 
 namespace zev::test {
@@ -184,6 +187,36 @@ TEST_F(ArtListRefreshTest, ArticleNumbersBeyondTwoToTheThirtyOne) {
 
 // Kill and want filters judge the new headers: flags, scores, counters, and the want
 // filter's automatic marking with its download directory.
+// The map file names records by their place in the database, so it may only name records
+// the database holds on disk. A copy of the data taken right after a refresh, as the
+// files are (the program dying at that moment), opens with every mapped article present.
+TEST_F(ArtListRefreshTest, MapOnDiskNamesOnlyRecordsOnDisk) {
+  AddServer();
+  TGroup& group = Subscribe("alt.small");
+  ASSERT_TRUE(Refresh(group));
+  const std::string mapPath = Pair(group)->MapFileName();
+  ASSERT_TRUE(mapPath.starts_with(dir_)) << mapPath;
+  const std::string copy = dir_.substr(0, dir_.size() - 1) + "_as_on_disk/";
+  std::filesystem::remove_all(copy);
+  std::filesystem::copy(dir_, copy, std::filesystem::copy_options::recursive);
+
+  std::vector<uint32_t> map;
+  ASSERT_EQ(ReadMapFile(copy + mapPath.substr(dir_.size()), map), TMapFileRead::Loaded);
+  ASSERT_EQ(map.size(), 101u);
+  TNewsStore store;
+  store.SetPath(copy + config_->DataStore.substr(dir_.size()));
+  store.SetActive(true);
+  for (size_t n = 1; n < map.size(); ++n) {
+    ASSERT_GE(map[n], kFirstArticleOffset) << n;
+    FMsgData r{};
+    ASSERT_TRUE(store.MsgLst()->ReadRecord(map[n], &r)) << n;
+    EXPECT_GE(r.FRefCount, 1u) << n;
+    EXPECT_NE(r.FSubject, 0u) << n;
+  }
+  store.SetActive(false);
+  std::filesystem::remove_all(copy);
+}
+
 TEST_F(ArtListRefreshTest, FiltersJudgeNewHeaders) {
   AddServer();
   // The want filter queues its article, and the connection goes on to fetch it once the
