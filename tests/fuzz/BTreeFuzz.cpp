@@ -1,13 +1,12 @@
 // Arbitrary bytes as a ".zev" file: opening must either succeed or raise a clear error,
 // and the checker, the reads and a few changes must never crash or loop.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
+#include "FuzzScratchDir.h"
 #include "core/Log.h"
 #include "db/BTree.h"
 #include "db/BTreeCheck.h"
@@ -17,22 +16,9 @@ using namespace zev;
 
 namespace {
 
-// The scratch directory goes when the fuzzer ends.
-struct TScratchDir {
-  std::string dir;
-  TScratchDir() {
-    dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/zevbtreefuzzXXXXXX" : "/tmp/zevbtreefuzzXXXXXX";
-    if (!mkdtemp(dir.data())) abort();
-  }
-  ~TScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-};
-
 std::string ScratchFile() {
-  static TScratchDir scratch;
-  return scratch.dir + "/t.zev";
+  static TFuzzScratchDir scratch("zevbtreefuzz");
+  return scratch.Path() + "t.zev";
 }
 
 void Exercise(TBTree& tree) {

@@ -6,14 +6,12 @@
 // with the next 16 bytes), then the response data.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
 
-#include <unistd.h>
-
+#include "FuzzScratchDir.h"
 #include "core/Config.h"
 #include "core/Log.h"
 #include "core/ZevIniFile.h"
@@ -25,7 +23,7 @@
 namespace {
 
 struct FWorld {
-  FWorld() : dir(MakeDir()), ini(""), config(ini, dir), server(zev::snNewsServer, "S", nullptr) {
+  FWorld() : dir(scratch.Path()), ini(""), config(ini, dir), server(zev::snNewsServer, "S", nullptr) {
     zev::SetErrorLogPath("/dev/null");
     zev::gConfig = &config;
     server.SetHost("fuzz.example");
@@ -33,15 +31,6 @@ struct FWorld {
   }
   ~FWorld() {
     list.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-  static std::string MakeDir() {
-    // Memory-backed when possible: every store flushes the index.
-    std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm/" : "/tmp/";
-    std::string dir = base + "zev_grouplist_fuzz_XXXXXX";
-    if (!mkdtemp(dir.data())) abort();
-    return dir + "/";
   }
   // A fresh list now and then keeps a long run from growing the index without end.
   void Reopen() {
@@ -49,6 +38,7 @@ struct FWorld {
     for (const auto& entry : std::filesystem::directory_iterator(dir)) std::filesystem::remove_all(entry.path());
     list = std::make_unique<zev::TGroupList>(dir, 1 << 20);
   }
+  TFuzzScratchDir scratch{"zev_grouplist_fuzz_"};  // goes last, after the list is closed
   std::string dir;
   zev::TZevIniFile ini;
   zev::TConfig config;

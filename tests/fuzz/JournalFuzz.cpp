@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "FuzzScratchDir.h"
 #include "core/Crc32.h"
 #include "core/Log.h"
 #include "db/BTree.h"
@@ -28,15 +28,6 @@ namespace {
 constexpr uint8_t kOptions = boKeepCount | boKeysInNodes;
 constexpr uint32_t kRecordSize = 77;
 
-struct TScratch {
-  std::string dir, path;
-  std::vector<uint8_t> baseline;  // a sound tree with a few hundred records
-  ~TScratch() {
-    std::error_code ec;
-    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
-  }
-};
-
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::vector<uint8_t> bytes;
   if (FILE* f = std::fopen(path.c_str(), "rb")) {
@@ -48,22 +39,24 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
   return bytes;
 }
 
-const TScratch& Scratch() {
-  static TScratch s = [] {
-    TScratch t;
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm/zevjournalfuzzXXXXXX" : "/tmp/zevjournalfuzzXXXXXX";
-    t.dir = base;
-    if (!mkdtemp(t.dir.data())) abort();
-    t.path = t.dir + "/t.zev";
+// A sound tree with a few hundred records, and its bytes to restore before each input.
+struct TScratch {
+  TFuzzScratchDir dir{"zevjournalfuzz"};
+  std::string path = dir.Path() + "t.zev";
+  std::vector<uint8_t> baseline;
+  TScratch() {
     {
-      TBTree tree(t.path, kOptions, 1 << 20, kRecordSize);
+      TBTree tree(path, kOptions, 1 << 20, kRecordSize);
       std::vector<uint8_t> record(kRecordSize, 0x41);
       TDataPointer dp;
       for (int i = 0; i < 400; ++i) tree.Insert("part" + std::to_string(i) + "of400.x@example.net", record.data(), dp);
     }
-    t.baseline = ReadAll(t.path);
-    return t;
-  }();
+    baseline = ReadAll(path);
+  }
+};
+
+const TScratch& Scratch() {
+  static TScratch s;
   return s;
 }
 

@@ -5,13 +5,10 @@
 // Input: 4 bytes new first, 4 bytes new last, 1 byte options, then the map file.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
-#include <unistd.h>
-
+#include "FuzzScratchDir.h"
 #include "core/AtomicFile.h"
 #include "core/Config.h"
 #include "core/Log.h"
@@ -41,7 +38,7 @@ class TCheckedArticles : public zev::TMapArticles {
 
 struct FWorld {
   FWorld()
-      : dir(MakeDir()),
+      : dir(scratch.Path()),
         ini(""),
         config(ini, dir),
         server(zev::snNewsServer, "S", nullptr),
@@ -52,17 +49,7 @@ struct FWorld {
     zev::gMaxMapEntries = 1 << 14;
     server.SetHost("fuzz.example");
   }
-  ~FWorld() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-  static std::string MakeDir() {
-    // Memory-backed when possible: every save syncs the file.
-    std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm/" : "/tmp/";
-    std::string dir = base + "zev_map_fuzz_XXXXXX";
-    if (!mkdtemp(dir.data())) abort();
-    return dir + "/";
-  }
+  TFuzzScratchDir scratch{"zev_map_fuzz_"};
   std::string dir;
   zev::TZevIniFile ini;
   zev::TConfig config;
