@@ -35,7 +35,6 @@ class TStringRefCache {
   // Enough for the files a refresh block is working on; past it the cache starts again.
   static constexpr size_t kCapacity = 4096;
 
-
   const TBTree* list_ = nullptr;
   uint64_t epoch_ = 0;
   std::unordered_map<std::string, TDataPointer, FHash, std::equal_to<>> places_;

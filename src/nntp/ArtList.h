@@ -178,7 +178,7 @@ class TArtList : public TResponseTarget, public TQueueHeaderObserver {
   void MarkGone(FPass& pass, uint64_t from, uint64_t to);
   void MarkGap(FPass& pass, uint32_t number);
   void FinalGap(FPass& pass);
-  void FlushDatabase(bool force = false);
+  void FlushDatabase();
   void CheckpointMap(TSrvGrp& sg, bool force);
   void Resolve(TArticleOffset offset);
 

@@ -67,11 +67,11 @@ void TArtList::FinalGap(FPass& pass) {
     MarkGone(pass, static_cast<uint64_t>(pass.expected), uint64_t{pass.high} + 1);
 }
 
-void TArtList::FlushDatabase(bool force) {
-  // Unforced, writes only when the last flush is a minute old: a cheap call per block.
+// Makes everything the headers stored so far durable: a checkpoint of each list they fill.
+void TArtList::FlushDatabase() {
   if (!parts_.store || !parts_.store->Active()) return;
   for (TBTree* tree : {parts_.store->MsgLst(), parts_.store->SubjLst(), parts_.store->AuthLst(), parts_.store->FileLst()})
-    if (tree) tree->Flush(force, force);
+    if (tree) tree->Flush(true, true);
 }
 
 // The map file names records by their place in the database, so it may only be written
@@ -85,7 +85,7 @@ void TArtList::CheckpointMap(TSrvGrp& sg, bool force) {
   auto it = refreshes_.find(&sg);
   if (!force && it != refreshes_.end() && now - it->second.mapSaved < kInterval) return;
   if (it != refreshes_.end()) it->second.mapSaved = now;
-  FlushDatabase(true);
+  FlushDatabase();
   sg.SaveOffsMap();
 }
 
