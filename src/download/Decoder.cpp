@@ -45,7 +45,8 @@ struct TDecoder::FSaved {
   bool damaged = false;
 };
 
-TDecoder::TDecoder(TArticle& article, TDecodeFs& fs) : article_(article), fs_(fs), joiner_(fs, ledger_) {}
+TDecoder::TDecoder(TArticle& article, TDecodeFs& fs)
+    : article_(article), fs_(fs), joiner_(fs, ledger_), placed_(fs) {}
 
 bool TDecoder::ReadArticle(TArticleOffset offset, FArticleFacts& facts) {
   TArticleLock lock(article_);
@@ -98,12 +99,19 @@ TDecodeResult TDecoder::Decode(TGroup* group, TServer& slot, bool saveAsText, TA
   if (decoded.failed || decoded.pieces.empty()) return drFailed;
 
   const std::string dir = TargetDir(article, group);
-  std::lock_guard lock(lock_);
+  std::unique_lock lock(lock_);
   if (!MakeDirs(fs_, dir)) {
     LogError(FormatText("Unable to create directory \"%s\"!", dir.c_str()), 1);
     return drFailed;
   }
-  const FSaved saved = SavePieces(decoded, article, dir, body, group, offset);
+  FSaved saved;
+  if (std::optional<FPlacement> placement = PlacePart(decoded, article, dir, body)) {
+    lock.unlock();
+    saved = SavePlaced(*placement, decoded.pieces.front(), dir, group, offset, article.subject);
+  } else {
+    saved = SavePieces(decoded, article, dir, body, group, offset);
+    lock.unlock();
+  }
   const uint64_t key = Record(offset, decoded, saved, saveAsText);
   if (saved.complete && !saved.damaged && !saved.textOnly && existList_ && key != 0)
     existList_->AddEntry(dir, {}, key, saved.size, esFound);
@@ -147,8 +155,8 @@ TDecoder::FSaved TDecoder::SaveWhole(const FDecodedPiece& piece, const std::stri
   return saved;
 }
 
-TDecoder::FSaved TDecoder::SavePart(const FDecodedPiece& piece, const FArticleFacts& facts, const std::string& dir,
-                                    const std::string& body) {
+FPartData TDecoder::PreparePart(const FDecodedPiece& piece, const FArticleFacts& facts, const std::string& dir,
+                                const std::string& body) {
   // The post names the file differently from its subject: earlier parts follow the post.
   const std::string recorded = CleanPostName(facts.fileName);
   if (recorded != piece.name) joiner_.RenameParts(dir, recorded, piece.name);
@@ -163,7 +171,15 @@ TDecoder::FSaved TDecoder::SavePart(const FDecodedPiece& piece, const FArticleFa
   part.crc = piece.crc;
   part.offset = piece.fileOffset;
   part.fileSize = piece.fileSize;
-  const FJoinResult joined = joiner_.Save(part);
+  return part;
+}
+
+TDecoder::FSaved TDecoder::SavePart(const FDecodedPiece& piece, const FArticleFacts& facts, const std::string& dir,
+                                    const std::string& body) {
+  return AfterJoin(joiner_.Save(PreparePart(piece, facts, dir, body)), piece, dir);
+}
+
+TDecoder::FSaved TDecoder::AfterJoin(const FJoinResult& joined, const FDecodedPiece& piece, const std::string& dir) {
   FSaved saved;
   saved.any = true;
   saved.postName = piece.name;
@@ -177,6 +193,28 @@ TDecoder::FSaved TDecoder::SavePart(const FDecodedPiece& piece, const FArticleFa
     saved.crc = 0;
   }
   CheckJoined(piece, dir, saved);
+  saved.damaged = saved.damaged || joined.damaged;
+  return saved;
+}
+
+std::optional<TDecoder::FPlacement> TDecoder::PlacePart(const FDecodedBody& decoded, const FArticleFacts& facts,
+                                                        const std::string& dir, const std::string& body) {
+  if (decoded.pieces.size() != 1 || decoded.pieces.front().kind != TPieceKind::Part) return std::nullopt;
+  FPlacement placement{PreparePart(decoded.pieces.front(), facts, dir, body), nullptr, false};
+  placement.file = placed_.Open(placement.part, placement.duplicate);
+  if (!placement.file && !placement.duplicate) return std::nullopt;
+  return placement;
+}
+
+TDecoder::FSaved TDecoder::SavePlaced(const FPlacement& placement, const FDecodedPiece& piece, const std::string& dir,
+                                      const TGroup* group, TArticleOffset offset, const std::string& subject) {
+  FSaved saved;
+  saved.any = true;
+  saved.postName = piece.name;
+  if (placement.duplicate || placed_.Place(*placement.file, placement.part) != TPlaceOutcome::Completed) return saved;
+  std::lock_guard lock(lock_);
+  saved = AfterJoin(placed_.Finish(*placement.file), piece, dir);
+  if (saved.complete) Announce(offset, saved, dir, group, subject);
   return saved;
 }
 

@@ -4,8 +4,10 @@
 // logs. It is the body handler's TBodyDecoder.
 //
 // A call decodes the body in place first (BodyFormats.h); that needs nothing shared, so
-// the connections' handler threads decode side by side. Only the file work and the
-// records run under the decoder's lock, which keeps part-file joins from racing. Lock
+// the connections' handler threads decode side by side. A yEnc part that knows its place
+// in the file is written there side by side too (PlacedParts.h); the decoder's lock covers
+// only finding its file and finishing it. Other file work runs under the lock, which keeps
+// part-file joins from racing. The records are written after the lock is let go. Lock
 // order: the decoder lock, then the article lock; the existing-file list's lock last.
 //
 // Outcome: drSaved when the body's data is on disk (or was there already), drFailed when
@@ -24,6 +26,7 @@
 #include "download/DecodeFs.h"
 #include "download/PartJoiner.h"
 #include "download/PartLedger.h"
+#include "download/PlacedParts.h"
 
 namespace zev {
 
@@ -66,6 +69,20 @@ class TDecoder : public TBodyDecoder {
   FSaved SaveWhole(const FDecodedPiece& piece, const std::string& dir, const std::string& body);
   FSaved SavePart(const FDecodedPiece& piece, const FArticleFacts& facts, const std::string& dir,
                   const std::string& body);
+  FPartData PreparePart(const FDecodedPiece& piece, const FArticleFacts& facts, const std::string& dir,
+                        const std::string& body);
+  FSaved AfterJoin(const FJoinResult& joined, const FDecodedPiece& piece, const std::string& dir);
+  // A part that goes to its place in the file (under the lock), or none for the joiner.
+  struct FPlacement {
+    FPartData part;
+    TPlacedParts::TFileRef file;
+    bool duplicate = false;  // the finished file holds it already
+  };
+  std::optional<FPlacement> PlacePart(const FDecodedBody& decoded, const FArticleFacts& facts, const std::string& dir,
+                                      const std::string& body);
+  // Outside the lock until the part completes its file.
+  FSaved SavePlaced(const FPlacement& placement, const FDecodedPiece& piece, const std::string& dir,
+                    const TGroup* group, TArticleOffset offset, const std::string& subject);
   void CheckJoined(const FDecodedPiece& piece, const std::string& dir, FSaved& saved);
   // Records the outcome on the article (and its parts); returns its file-name key.
   uint64_t Record(TArticleOffset offset, const FDecodedBody& decoded, const FSaved& saved, bool saveAsText);
@@ -80,6 +97,7 @@ class TDecoder : public TBodyDecoder {
   std::mutex lock_;
   TPartLedger ledger_;
   TPartJoiner joiner_;
+  TPlacedParts placed_;
   TExistList* existList_ = nullptr;
   std::function<void(const FCompletedFile&)> listener_;
 };

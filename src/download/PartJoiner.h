@@ -49,6 +49,7 @@ struct FJoinResult {
   std::string fileName;
   uint64_t fileSize = 0;
   std::optional<uint32_t> fileCrc;  // combined from the pieces when all were known
+  bool damaged = false;             // the parts do not make up the file exactly
 };
 
 class TPartJoiner {

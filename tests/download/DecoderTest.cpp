@@ -221,7 +221,7 @@ TEST_F(DecoderTest, FullDiskKeepsThePartsAndTheArticleQueued) {
   fs_.budget = 1000;
   EXPECT_THROW(Decode(parts[1], YencPart("big.bin", file, 2, 3)), EDecodeIoError);
   EXPECT_FALSE(HasFlag(Record(parts[1]), afDownloaded));
-  EXPECT_EQ(ReadAll(dl_ + "big.bin.1"), file.substr(0, 3000));
+  EXPECT_EQ(ReadAll(dl_ + "big.bin.zevpart").substr(0, 3000), file.substr(0, 3000));
   fs_.budget = -1;
   ASSERT_EQ(Decode(parts[1], YencPart("big.bin", file, 2, 3)), drSaved);
   ASSERT_EQ(Decode(parts[2], YencPart("big.bin", file, 3, 3)), drSaved);

@@ -3,10 +3,12 @@
 // layer that counts and can run out of space, shared by the decoder tests.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <span>
 #include <string>
@@ -129,10 +131,11 @@ inline std::string Base64Lines(const std::string& data) {
 
 // The system calls, counting the bytes written and copied, and running out of space
 // once `budget` bytes have gone to disk (a write may be cut short first).
+// Parts are written by several threads at once, so the counts are shared.
 class TCountingFs : public TDecodeFs {
  public:
-  uint64_t written = 0, copied = 0;
-  int64_t budget = -1;  // -1: no limit
+  std::atomic<uint64_t> written{0}, copied{0};
+  std::atomic<int64_t> budget{-1};  // -1: no limit
 
   ssize_t PWrite(int fd, const void* data, size_t len, uint64_t offset) override {
     const size_t allowed = Allow(len);
@@ -151,11 +154,14 @@ class TCountingFs : public TDecodeFs {
 
  private:
   size_t Allow(size_t len) {
-    if (budget < 0) return len;
-    const size_t allowed = std::min<size_t>(len, static_cast<size_t>(budget));
-    budget -= static_cast<int64_t>(allowed);
+    std::lock_guard lock(budgetLock_);
+    const int64_t left = budget;
+    if (left < 0) return len;
+    const size_t allowed = std::min<size_t>(len, static_cast<size_t>(left));
+    budget = left - static_cast<int64_t>(allowed);
     return allowed;
   }
+  std::mutex budgetLock_;
   static ssize_t Full() {
     errno = ENOSPC;
     return -1;
