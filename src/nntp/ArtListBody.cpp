@@ -29,6 +29,19 @@ bool StartsWith22x(std::string_view status) {
   return status.size() > 4 && status[0] == '2' && status[1] == '2' && status[2] >= '0' && status[2] <= '9';
 }
 
+// Bodies larger than this do not keep their buffer after decoding.
+constexpr size_t kKeptBodyBuffer = size_t{16} << 20;
+
+// A copy of the body for the decoder, which decodes it in place while the connection reads
+// the next one into its own buffer. Each handler thread keeps its copy's memory: fresh
+// megabytes for every article would be faulted in and given back again each time.
+std::string& BodyBuffer(std::string_view data) {
+  thread_local std::string buffer;
+  if (buffer.capacity() > kKeptBodyBuffer && data.size() <= kKeptBodyBuffer) std::string().swap(buffer);
+  buffer.assign(data);
+  return buffer;
+}
+
 }  // namespace
 
 TGroup* TArtList::GroupOfBody(TConnectionFace& connection, TArticleOffset offset) {
@@ -59,7 +72,7 @@ void TArtList::HandleBody(TConnectionFace& connection, const FResponseBlock& blo
   // The connection fetches the next article while this one is decoded.
   queue.BodyReceived(connection);
   queue.NextCommand(connection);
-  std::string body(block.data);
+  std::string& body = BodyBuffer(block.data);
   TBodyCounter counter;
   TBodyDecoder& decoder = parts_.decoder ? *parts_.decoder : counter;
   try {
