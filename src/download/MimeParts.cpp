@@ -52,7 +52,8 @@ std::string NameIn(std::string_view header) {
 std::vector<FMimePart> FindMimeParts(std::string_view body, std::string_view encoding) {
   std::vector<FMimePart> parts;
   for (size_t pos = 0; pos < body.size(); pos = NextLine(body, pos)) {
-    if (body.size() - pos < kEncodingHeader.size() ||
+    // Nearly every line is data: its first letter settles it without a full comparison.
+    if ((body[pos] | 0x20) != 'c' || body.size() - pos < kEncodingHeader.size() ||
         !EqualsIgnoreCase(body.substr(pos, kEncodingHeader.size()), kEncodingHeader))
       continue;
     size_t value = pos + kEncodingHeader.size();
