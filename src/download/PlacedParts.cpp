@@ -98,12 +98,16 @@ TPlacedParts::TFileRef TPlacedParts::Open(const FPartData& part, bool& duplicate
   if (!PartHasPlace(part)) return nullptr;
   const std::string path = part.dir + part.name + kSuffix;
   TFileRef file;
+  uint64_t size = 0;
+  bool isDir = false;
+  const bool onDisk = fs_.Stat(path, size, isDir);
   if (auto it = open_.find(path); it != open_.end()) {
-    file = it->second;
-  } else {
-    uint64_t size = 0;
-    bool isDir = false;
-    if (fs_.Stat(path, size, isDir)) {
+    // Removed behind our back: what was written to it is gone with it.
+    if (onDisk) file = it->second;
+    else open_.erase(it);
+  }
+  if (!file) {
+    if (onDisk) {
       if (isDir) return nullptr;
       file = Load(part, path);
     } else if (WholeFileHolds(part)) {
@@ -238,6 +242,9 @@ FJoinResult TPlacedParts::Finish(FFile& file) {
   const std::string path = file.dir + file.name + kSuffix;
   FJoinResult result;
   try {
+    // The working file was removed behind our back (and may have been started again).
+    if (auto it = open_.find(path); it == open_.end() || it->second.get() != &file)
+      throw EDecodeIoError("Cannot finish", path, ENOENT);
     const std::optional<uint32_t> crc = CoveringCrc(file.slots, file.size);
     if (!crc)
       LogError(FormatText("The parts of \"%s\" overlap or leave gaps: the file is kept, but it is not what was posted.",

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <numeric>
 #include <random>
 #include <string>
@@ -198,6 +199,19 @@ TEST_F(PlacedPartsTest, AFullDiskLeavesThePlacedPartsAndARetryCompletes) {
     EXPECT_EQ(Place(later, total_), TPlaceOutcome::Completed);
   }
   EXPECT_EQ(ReadAll(dir_ + kName), file_);
+}
+
+TEST_F(PlacedPartsTest, AWorkingFileRemovedBehindOurBackIsNeverFinishedInItsSuccessorsPlace) {
+  for (uint32_t p = 1; p < total_; ++p) ASSERT_EQ(Place(placed_, p), TPlaceOutcome::Written);
+  bool duplicate = false;
+  TPlacedParts::TFileRef old = placed_.Open(Part(total_), duplicate);  // a handler thread holds it
+  ASSERT_TRUE(old);
+  std::filesystem::remove(dir_ + kName + std::string(".zevpart"));
+  EXPECT_EQ(Place(placed_, 1), TPlaceOutcome::Written) << "a new working file";
+  ASSERT_EQ(placed_.Place(*old, Part(total_)), TPlaceOutcome::Completed);
+  EXPECT_THROW(placed_.Finish(*old), EDecodeIoError);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + kName));
+  EXPECT_EQ(Trailerless().substr(0, partSize_), file_.substr(0, partSize_)) << "the new working file is untouched";
 }
 
 TEST_F(PlacedPartsTest, ThreadsPlaceOneFileTogetherAndExactlyOneFinishes) {
