@@ -89,8 +89,9 @@ inline uint8_t* StoreKept(__m256i low, __m256i high, uint64_t keep, const TYencS
   return out + _mm_popcnt_u64(keep);
 }
 
-// Decodes whole 64-byte blocks until one is refused (see YencBlockAccepted).
-const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry carry, TYencState& state) {
+// Decodes whole 64-byte blocks until one is refused (see YencBlockRefusals).
+const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry carry, TYencState& state,
+                            uint64_t& refusals) {
   const TYencShuffleRow* table = YencShuffleTable();
   __m256i carryEq = LastByteSet(carry.escaped);
   const __m256i lineEnds = SetRow('\n', '\r', '\r'), lineStartBytes = SetRow('\n', '.', 'y');
@@ -98,7 +99,8 @@ const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out,
   uint64_t lastLf = 0;
   while (end - p >= 64) {
     TBlock k = Classify(p, lineEnds, lineStartBytes);
-    if (!YencBlockAccepted(k.bits, carry)) break;
+    refusals = YencBlockRefusals(k.bits, carry);
+    if (refusals != 0) break;
     __m256i escA = PrecedingBytes(k.eqA, carryEq), escB = PrecedingBytes(k.eqB, k.eqA);
     __m256i valA = _mm256_sub_epi8(k.a, _mm256_blendv_epi8(_mm256_set1_epi8(42), _mm256_set1_epi8(106), escA));
     __m256i valB = _mm256_sub_epi8(k.b, _mm256_blendv_epi8(_mm256_set1_epi8(42), _mm256_set1_epi8(106), escB));

@@ -5,6 +5,8 @@
 //
 // Everything here has internal linkage on purpose: each kernel file is built with its own
 // CPU flags, and a shared out-of-line copy could hand AVX2-encoded code to an SSSE3 caller.
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "download/YencKernel.h"
@@ -38,15 +40,16 @@ inline bool YencCarryFromState(const TYencState& state, TYencCarry& carry) {
   }
 }
 
-// Whether the block path may decode the block. It refuses whatever only the byte step
-// settles: an escaped "=", CR or LF (escape runs, escapes split by a line end), "." at a
-// line start (dot-stuffing, the terminator) and "y" after a line-start "=" (a keyword
-// line). To stay cheap the test is coarser than that: it also refuses "." or "y" after
-// any "=", and "y" or LF right after LF, which real posts never or hardly ever hold.
-inline bool YencBlockAccepted(const TYencBlockBits& b, const TYencCarry& c) {
+// The bytes of a block that the block path refuses, bit i for byte i; a block without
+// any is accepted. It refuses whatever only the byte step settles: an escaped "=", CR or
+// LF (runs of "=", escapes split by a line end), "." at a line start (dot-stuffing, the
+// terminator) and "y" after a line-start "=" (a keyword line). To stay cheap the test is
+// coarser than that: it also refuses "." or "y" after any "=", and "y" or LF right after
+// LF, which real posts never or hardly ever hold.
+inline uint64_t YencBlockRefusals(const TYencBlockBits& b, const TYencCarry& c) {
   uint64_t escaped = (b.eq << 1) | c.escaped;
   uint64_t lineStart = (b.lf << 1) | c.lineStart;
-  return ((escaped & (~b.keep | b.look)) | (lineStart & b.look)) == 0;
+  return (escaped & (~b.keep | b.look)) | (lineStart & b.look);
 }
 
 inline TYencCarry YencCarryAfter(const TYencBlockBits& b) { return {b.eq >> 63, b.lf >> 63}; }
@@ -60,11 +63,18 @@ inline TYencState YencStateAfter(const TYencCarry& c, uint64_t lastLf) {
   return {TYencLinePos::Mid, true};
 }
 
+// The fewest bytes the portable kernel takes after a refused block, so that text refused
+// near every block start (hostile input) does not pay a block test for every byte or two.
+constexpr size_t kYencMinRefusedStep = 16;
+
 // The loop around a kernel's block path, which decodes whole 64-byte blocks from `p`
-// until one is refused and returns where it stopped, `out` and `state` following it.
-// A refused block goes to the portable kernel; a state the blocks cannot start from (a
-// line start that may still be "." or an escape open across a line end) takes the byte
-// step for one byte, which settles it within two or three.
+// until one is refused, sets `refusals` to that block's refused bytes (see
+// YencBlockRefusals) and returns where it stopped, `out` and `state` following it.
+// The portable kernel takes a refused block up to and including its first refused byte,
+// and the blocks go on right after it: a dot-stuffed line costs a few dozen bytes of the
+// slower kernel, not a whole block. A state the blocks cannot start from (a line start
+// that may still be "." or an escape open across a line end) takes the byte step for one
+// byte, which settles it within two or three.
 template <typename TDecodeBlocks>
 TYencKernelResult YencDriveBlocks(const uint8_t* src, size_t len, uint8_t* dst, TYencState& state,
                                   TDecodeBlocks decodeBlocks) {
@@ -75,9 +85,10 @@ TYencKernelResult YencDriveBlocks(const uint8_t* src, size_t len, uint8_t* dst, 
     TYencCarry carry;
     size_t step = 1;
     if (YencCarryFromState(state, carry)) {
-      p = decodeBlocks(p, end, out, carry, state);
+      uint64_t refusals = 0;
+      p = decodeBlocks(p, end, out, carry, state, refusals);
       if (end - p < 64) break;
-      step = 64;
+      step = std::max<size_t>(static_cast<size_t>(__builtin_ctzll(refusals)) + 1, kYencMinRefusedStep);
     }
     TYencKernelResult r = step == 1 ? YencDecodeBytewise(p, 1, out, state) : YencDecodeScalar(p, step, out, state);
     p += r.consumed;

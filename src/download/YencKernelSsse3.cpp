@@ -77,7 +77,8 @@ inline uint8_t* StoreKept(__m128i v, uint32_t keep, const TYencShuffleRow* table
 }
 
 // Same contract as the AVX2 kernel's DecodeBlocks.
-const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry carry, TYencState& state) {
+const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry carry, TYencState& state,
+                            uint64_t& refusals) {
   const TYencShuffleRow* table = YencShuffleTable();
   __m128i carryEq = LastByteSet(carry.escaped);
   const __m128i lineEnds = SetRow('\n', '\r', '\r'), lineStartBytes = SetRow('\n', '.', 'y');
@@ -85,7 +86,8 @@ const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out,
   uint64_t lastLf = 0;
   while (end - p >= 64) {
     TBlock k = Classify(p, lineEnds, lineStartBytes);
-    if (!YencBlockAccepted(k.bits, carry)) break;
+    refusals = YencBlockRefusals(k.bits, carry);
+    if (refusals != 0) break;
     for (int lane = 0; lane < kLanes; ++lane) {
       __m128i escaped = PrecedingBytes(k.eq[lane], lane == 0 ? carryEq : k.eq[lane - 1]);
       __m128i value = _mm_sub_epi8(_mm_sub_epi8(k.data[lane], _mm_set1_epi8(42)), _mm_and_si128(escaped, _mm_set1_epi8(64)));
