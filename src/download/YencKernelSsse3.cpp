@@ -76,6 +76,23 @@ inline uint8_t* StoreKept(__m128i v, uint32_t keep, const TYencShuffleRow* table
   return out + kYencBitCount.of[keep & 0xFF] + kYencBitCount.of[(keep >> 8) & 0xFF];
 }
 
+// Shuffles that gather every other byte of a vector into its first eight: the odd bytes
+// (row 0) or the even ones (row 1).
+alignas(16) constexpr uint8_t kEveryOther[2][16] = {
+    {1, 3, 5, 7, 9, 11, 13, 15, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80},
+    {0, 2, 4, 6, 8, 10, 12, 14, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80}};
+
+// Decodes a pair run (see YencIsPairRun) with fixed shuffles and no table.
+inline uint8_t* StorePairRun(const TBlock& k, uint64_t carryEscaped, uint8_t* out) {
+  const __m128i pick = _mm_load_si128(reinterpret_cast<const __m128i*>(kEveryOther[carryEscaped]));
+  const __m128i escapedOffset = _mm_set1_epi8(106);
+  for (int pair = 0; pair < kLanes / 2; ++pair) {
+    __m128i data = _mm_unpacklo_epi64(_mm_shuffle_epi8(k.data[2 * pair], pick), _mm_shuffle_epi8(k.data[2 * pair + 1], pick));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * pair), _mm_sub_epi8(data, escapedOffset));
+  }
+  return out + 32;
+}
+
 // Same contract as the AVX2 kernel's DecodeBlocks.
 const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out, TYencCarry carry, TYencState& state,
                             uint64_t& refusals) {
@@ -88,10 +105,14 @@ const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out,
     TBlock k = Classify(p, lineEnds, lineStartBytes);
     refusals = YencBlockRefusals(k.bits, carry);
     if (refusals != 0) break;
-    for (int lane = 0; lane < kLanes; ++lane) {
-      __m128i escaped = PrecedingBytes(k.eq[lane], lane == 0 ? carryEq : k.eq[lane - 1]);
-      __m128i value = _mm_sub_epi8(_mm_sub_epi8(k.data[lane], _mm_set1_epi8(42)), _mm_and_si128(escaped, _mm_set1_epi8(64)));
-      out = StoreKept(value, static_cast<uint32_t>(k.bits.keep >> (16 * lane)), table, out);
+    if (YencIsPairRun(k.bits, YencPairRunEqPlaces(carry))) {
+      out = StorePairRun(k, carry.escaped, out);
+    } else {
+      for (int lane = 0; lane < kLanes; ++lane) {
+        __m128i escaped = PrecedingBytes(k.eq[lane], lane == 0 ? carryEq : k.eq[lane - 1]);
+        __m128i value = _mm_sub_epi8(_mm_sub_epi8(k.data[lane], _mm_set1_epi8(42)), _mm_and_si128(escaped, _mm_set1_epi8(64)));
+        out = StoreKept(value, static_cast<uint32_t>(k.bits.keep >> (16 * lane)), table, out);
+      }
     }
     carry = YencCarryAfter(k.bits);
     lastLf = k.bits.lf;

@@ -156,6 +156,50 @@ TEST(YencKernel, DecodingRules) {
   }
 }
 
+// Data made only of bytes that need escaping comes as "=" and a byte by turns; the SIMD
+// kernels decode whole blocks of such pairs on a path of their own. Each fixture breaks a
+// stretch of pairs in one way that path must not take for a pair run. It is placed after
+// leads of pairs of every length up to two blocks, with a lone plain byte in front of odd
+// leads, so that it falls on every position and both "=" parities of a block, and
+// followed by more pairs so that the blocks after it are runs again.
+TEST(YencKernel, BrokenPairRunsMatchTheReference) {
+  auto pairs = [](size_t count) {
+    static const char kPairs[] = "=J=M=@=}";
+    std::string text;
+    for (size_t i = 0; i < count; ++i) text.append(kPairs + 2 * (i % 4), 2);
+    return text;
+  };
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"unbroken", pairs(70)},
+      {"CR LF line end", pairs(3) + "\r\n" + pairs(40)},
+      {"line ends close together", pairs(3) + "\r\n" + pairs(1) + "\r\n" + pairs(2) + "\r\n" + pairs(40)},
+      {"bare LF", pairs(3) + "\n" + pairs(40)},
+      {"lone CR", pairs(3) + "\r" + pairs(40)},
+      {"CR then a plain byte", pairs(3) + "\rK" + pairs(40)},
+      {"plain byte", pairs(3) + "K" + pairs(40)},
+      {"escaped escape", pairs(3) + "==J" + pairs(40)},
+      {"escaped dot and y", pairs(3) + "=.=y" + pairs(40)},
+      {"escape split by a line end", pairs(3) + "=\r\nJ" + pairs(40)},
+      {"escape open before a line-start =", pairs(3) + "=\r\n" + pairs(40)},
+      {"keyword line", pairs(3) + "\r\n=ypart begin=1\r\n" + pairs(40)},
+      {"dot-stuffed line", pairs(3) + "\r\n.." + pairs(40)},
+      {"the dot line", pairs(3) + "\r\n.\r\n" + pairs(40)},
+  };
+  for (const auto& [what, text] : cases) {
+    for (size_t leadSize = 1; leadSize <= 128; ++leadSize) {
+      const std::string raw = std::string(leadSize % 2, 'a') + pairs(leadSize / 2) + text + pairs(64);
+      TKernelRun expected = RunKernel(Reference(), raw, {raw.size()}, false);
+      for (const TYencKernel& kernel : YencKernels()) {
+        for (bool inPlace : {false, true}) {
+          SCOPED_TRACE(std::string(kernel.name) + ": " + what + ", after " + std::to_string(leadSize) +
+                       (inPlace ? ", in place" : ""));
+          ASSERT_EQ(RunKernel(kernel, raw, {raw.size()}, inPlace), expected);
+        }
+      }
+    }
+  }
+}
+
 TEST(YencKernel, StateCarriesAcrossCalls) {
   for (const TYencKernel& kernel : YencKernels()) {
     SCOPED_TRACE(kernel.name);
