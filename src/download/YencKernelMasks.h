@@ -52,16 +52,15 @@ inline uint64_t YencBlockRefusals(const TYencBlockBits& b, const TYencCarry& c) 
   return (escaped & (~b.keep | b.look)) | (lineStart & b.look);
 }
 
-// Where the "=" of a pair run starting with the block fall: on every other byte, from
-// byte 1 when the byte before the block was an escaping "=", else from byte 0.
-inline uint64_t YencPairRunEqPlaces(const TYencCarry& c) { return 0x5555'5555'5555'5555ull << c.escaped; }
-
 // Whether an accepted block is a pair run: "=" and an escaped byte by turns, as data
 // made only of bytes that need escaping is sent, and no line end. Every kept byte of a
 // pair run is escaped, and they sit on every other place. Blocks with a line end take the
-// general path: closing up the LF's place costs as much as the table does.
-inline bool YencIsPairRun(const TYencBlockBits& b, uint64_t eqPlaces) {
-  return ((b.eq ^ eqPlaces) | (~b.keep ^ eqPlaces)) == 0;
+// general path: closing up the LF's place costs as much as the table does. In bits: each
+// byte is either "=" or escaped, and only "=" are dropped. The SSSE3 kernel takes pair
+// runs on a path of their own; the AVX2 kernel does not (see there).
+inline bool YencIsPairRun(const TYencBlockBits& b, const TYencCarry& c) {
+  uint64_t escaped = (b.eq << 1) | c.escaped;
+  return (~(escaped ^ b.eq) | (~b.keep ^ b.eq)) == 0;
 }
 
 inline TYencCarry YencCarryAfter(const TYencBlockBits& b) { return {b.eq >> 63, b.lf >> 63}; }

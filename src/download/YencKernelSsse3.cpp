@@ -105,7 +105,7 @@ const uint8_t* DecodeBlocks(const uint8_t* p, const uint8_t* end, uint8_t*& out,
     TBlock k = Classify(p, lineEnds, lineStartBytes);
     refusals = YencBlockRefusals(k.bits, carry);
     if (refusals != 0) break;
-    if (YencIsPairRun(k.bits, YencPairRunEqPlaces(carry))) {
+    if (YencIsPairRun(k.bits, carry)) {
       out = StorePairRun(k, carry.escaped, out);
     } else {
       for (int lane = 0; lane < kLanes; ++lane) {

@@ -156,8 +156,8 @@ TEST(YencKernel, DecodingRules) {
   }
 }
 
-// Data made only of bytes that need escaping comes as "=" and a byte by turns; the SIMD
-// kernels decode whole blocks of such pairs on a path of their own. Each fixture breaks a
+// Data made only of bytes that need escaping comes as "=" and a byte by turns; the SSSE3
+// kernel decodes whole blocks of such pairs on a path of its own. Each fixture breaks a
 // stretch of pairs in one way that path must not take for a pair run. It is placed after
 // leads of pairs of every length up to two blocks, with a lone plain byte in front of odd
 // leads, so that it falls on every position and both "=" parities of a block, and
