@@ -31,7 +31,7 @@ class TBTree::TKeyReader {
   bool RecordKey(TDataPointer dp, std::string_view& key);
   // Compares the key of entry i with `key`; an unreadable key sorts after every key.
   int Compare(const TNode& node, uint32_t i, std::string_view key, bool ci) {
-    if (node.KeysInNode()) return CompareText(node.KeyText(i), key, ci);
+    if (node.KeysInNode()) return CompareTextBounded(node.KeyText(i), node.Size() - node.KeyOffset(i), key, ci);
     const char* text;
     size_t room;
     return RecordText(node.Dp(i), text, room) ? CompareTextBounded(text, room, key, ci) : 1;

@@ -87,8 +87,6 @@ class TNode {
 
 // Key order of a tree: unsigned bytes, optionally with a..z folded to A..Z.
 int CompareKeys(std::string_view a, std::string_view b, bool caseInsensitive);
-// The same for a zero-terminated text (of a validated node), without measuring it first.
-int CompareText(const char* text, std::string_view key, bool caseInsensitive);
 // The same for a text of which at most `room` bytes may be read; a text whose end does not
 // lie within them sorts after every key.
 int CompareTextBounded(const char* text, size_t room, std::string_view key, bool caseInsensitive);

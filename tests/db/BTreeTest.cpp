@@ -10,6 +10,7 @@
 #include "db/BTree.h"
 #include "db/BTreeCheck.h"
 #include "db/BTreeFormat.h"
+#include "db/BTreeNode.h"
 #include "db/Expirer.h"
 #include "DbTestUtil.h"
 
@@ -323,6 +324,36 @@ TEST(BTreeCheck, ReportsDamage) {
     tree.Find(Key(1), dp);
     for (uint32_t position : {0u, kFirstDataPage, leaf}) tree.DumpText(position);
   }
+}
+
+TEST(BTreeOps, NodeKeyTextsCompareInKeyOrder) {
+  struct FCase {
+    const char* text;  // as stored: ends with a zero byte unless cut by `room`
+    size_t room;
+    const char* key;
+    int expected;
+  };
+  const FCase cases[] = {
+      {"abc", 4, "abc", 0},
+      {"abc", 4, "abd", -1},
+      {"abd", 4, "abc", 1},
+      {"bbc", 4, "abc", 1},
+      {"ab", 3, "abc", -1},           // a shorter text sorts first
+      {"abcd", 5, "abc", 1},          // a longer text sorts after
+      {"\xe9t\xe9", 4, "zzz", 1},  // bytes above 127 sort after ASCII
+      {"abc", 3, "abc", 1},           // no end within the room: after every key
+      {"abcdef", 2, "abc", 1},        // cut before the key's end: after every key
+      {"", 1, "a", -1},
+  };
+  for (const FCase& c : cases) {
+    std::string text = c.text;
+    text.push_back('\0');
+    EXPECT_EQ(CompareTextBounded(text.data(), c.room, c.key, false), c.expected) << c.text << " vs " << c.key;
+  }
+  // Case-insensitive lists fold a..z only.
+  EXPECT_EQ(CompareTextBounded("ABC", 4, "abc", true), 0);
+  EXPECT_EQ(CompareTextBounded("ABC", 4, "abd", true), -1);
+  EXPECT_EQ(CompareTextBounded("[", 2, "a", true), 1);
 }
 
 }  // namespace
