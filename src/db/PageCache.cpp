@@ -14,6 +14,9 @@ namespace zev {
 TCheckpointHook gCheckpointHook = nullptr;
 
 namespace {
+// From this many pages on, a cache takes its buffers in blocks of a huge page.
+constexpr size_t kLargeCache = 1024;
+
 void Reached(TCheckpointStep step) {
   if (gCheckpointHook) gCheckpointHook(step);
 }
@@ -42,15 +45,16 @@ TPageCache::TPageCache(const TFileHandle& file, TJournal* journal, size_t capaci
       capacity_(std::max<size_t>(capacityPages, 16)),
       logicalSize_(logicalSize),
       checkpointSize_(logicalSize),
-      physicalSize_(file.Size()) {
+      physicalSize_(file.Size()),
+      blocks_(capacity_ >= kLargeCache) {
   for (uint32_t position : {0u, fmt::kFirstDataPage}) {
     auto b = std::make_unique<TPageBuffer>();
     b->size = position == 0 ? fmt::kRootSize : fmt::kPageSize;
-    b->data = std::make_unique<uint8_t[]>(b->size);
+    b->data = blocks_.Take(b->size);
     b->fixed = true;
     b->position = position;
     b->index = static_cast<int32_t>(buffers_.size());
-    if (!ReadPage(position, b->data.get(), b->size))
+    if (!ReadPage(position, b->data, b->size))
       throw EZevError("\"" + file.Path() + "\" is not a database file: it is too short");
     buffers_.push_back(std::move(b));
   }
@@ -117,10 +121,12 @@ void TPageCache::LruPushNewest(int32_t i) {
 // The least recently used unpinned buffer, its page saved to the journal when changed; a
 // new buffer while every buffer is pinned (the pool lends it for as long as the pins last).
 int32_t TPageCache::TakeVictim() {
+  // A hit pins a page without taking it out of the ring (see Get); such pages leave it here.
+  while (oldest_ >= 0 && buffers_[oldest_]->pins > 0) LruUnlink(oldest_);
   if (buffers_.size() < capacity_ + 2 || oldest_ < 0) {
     auto b = std::make_unique<TPageBuffer>();
     b->size = fmt::kPageSize;
-    b->data = std::make_unique<uint8_t[]>(fmt::kPageSize);
+    b->data = blocks_.Take(fmt::kPageSize);
     b->index = static_cast<int32_t>(buffers_.size());
     buffers_.push_back(std::move(b));
     return buffers_.back()->index;
@@ -129,7 +135,7 @@ int32_t TPageCache::TakeVictim() {
   TPageBuffer& b = *buffers_[i];
   if (b.dirty) {
     if (!journal_) throw EZevError("A read-only tree cannot hold changed pages");
-    uint64_t at = journal_->Append(b.position, b.data.get(), b.size);
+    uint64_t at = journal_->Append(b.position, b.data, b.size);
     journalIndex_[b.position] = TJournalFrame{b.size, at};
     b.dirty = false;
   }
@@ -146,16 +152,17 @@ TPageRef TPageCache::Get(uint32_t position) {
   std::lock_guard lock(lock_);
   size_t n = fmt::PageNumber(position);
   if (n < pageMap_.size() && pageMap_[n] >= 0) {
-    int32_t i = pageMap_[n];
-    LruUnlink(i);
-    ++buffers_[i]->pins;
-    return TPageRef(this, buffers_[i].get());
+    // The page stays in the ring while pinned: unlinking it would touch both neighbours,
+    // and a descent pins the same few pages for every key. TakeVictim passes over it.
+    TPageBuffer& b = *buffers_[pageMap_[n]];
+    ++b.pins;
+    return TPageRef(this, &b);
   }
   int32_t i = TakeVictim();
   TPageBuffer& b = *buffers_[i];
   bool ok = false;
   try {
-    ok = ReadPage(position, b.data.get(), fmt::kPageSize);
+    ok = ReadPage(position, b.data, fmt::kPageSize);
   } catch (...) {
     LruPushNewest(i);
     throw;
@@ -172,8 +179,8 @@ TPageRef TPageCache::Get(uint32_t position) {
 }
 
 const uint8_t* TPageCache::Peek(uint32_t position) {
-  if (position == 0) return buffers_[0]->data.get();
-  if (position == fmt::kFirstDataPage) return buffers_[1]->data.get();
+  if (position == 0) return buffers_[0]->data;
+  if (position == fmt::kFirstDataPage) return buffers_[1]->data;
   if (fmt::OffsetIn(position) != 0 || position < fmt::kNewFileSize || position >= LogicalSize()) return nullptr;
   size_t n = fmt::PageNumber(position);
   if (n < pageMap_.size() && pageMap_[n] >= 0) {
@@ -186,18 +193,18 @@ const uint8_t* TPageCache::Peek(uint32_t position) {
       LruUnlink(i);
       LruPushNewest(i);
     }
-    return b.data.get();
+    return b.data;
   }
   int32_t i = TakeVictim();
   TPageBuffer& b = *buffers_[i];
-  bool ok = ReadPage(position, b.data.get(), fmt::kPageSize);
+  bool ok = ReadPage(position, b.data, fmt::kPageSize);
   if (ok) {
     b.position = position;
     b.verdict.store(0, std::memory_order_relaxed);
     MapPage(position, i);
   }
   LruPushNewest(i);
-  return ok ? b.data.get() : nullptr;
+  return ok ? b.data : nullptr;
 }
 
 TPageRef TPageCache::Fresh(uint32_t position) {
@@ -212,7 +219,7 @@ TPageRef TPageCache::Fresh(uint32_t position) {
     MapPage(position, i);
   }
   TPageBuffer& b = *buffers_[i];
-  std::memset(b.data.get(), 0, b.size);
+  std::memset(b.data, 0, b.size);
   ++b.pins;
   b.dirty = true;
   return TPageRef(this, &b);
@@ -220,7 +227,11 @@ TPageRef TPageCache::Fresh(uint32_t position) {
 
 void TPageCache::Unpin(TPageBuffer* buffer) {
   std::lock_guard lock(lock_);
-  if (--buffer->pins == 0) LruPushNewest(buffer->index);
+  if (--buffer->pins > 0) return;
+  // A page among the most recent quarter of the ring keeps its place, as in Peek.
+  if (buffer->inLru && pushes_ - buffer->stamp < capacity_ / 4) return;
+  LruUnlink(buffer->index);
+  LruPushNewest(buffer->index);
 }
 
 void TPageCache::MarkDirty(TPageBuffer* buffer) {
@@ -236,7 +247,7 @@ void TPageCache::Checkpoint() {
     if (b->dirty && b->position != UINT32_MAX) dirty.push_back(b.get());
   if (dirty.empty() && journalIndex_.empty()) return;
   for (TPageBuffer* b : dirty)
-    journalIndex_[b->position] = TJournalFrame{b->size, journal_->Append(b->position, b->data.get(), b->size)};
+    journalIndex_[b->position] = TJournalFrame{b->size, journal_->Append(b->position, b->data, b->size)};
   uint64_t logical = LogicalSize();
   Reached(TCheckpointStep::JournalWritten);
   journal_->Commit(logical);
@@ -254,9 +265,9 @@ void TPageCache::Checkpoint() {
     const TJournalFrame& frame = journalIndex_[position];
     const uint8_t* bytes = nullptr;
     size_t n = fmt::PageNumber(position);
-    if (position == 0) bytes = buffers_[0]->data.get();
-    else if (position == fmt::kFirstDataPage) bytes = buffers_[1]->data.get();
-    else if (n < pageMap_.size() && pageMap_[n] >= 0) bytes = buffers_[pageMap_[n]]->data.get();
+    if (position == 0) bytes = buffers_[0]->data;
+    else if (position == fmt::kFirstDataPage) bytes = buffers_[1]->data;
+    else if (n < pageMap_.size() && pageMap_[n] >= 0) bytes = buffers_[pageMap_[n]]->data;
     if (!bytes) {
       journal_->ReadPage(frame.offset, scratch.data(), frame.length);
       bytes = scratch.data();
@@ -289,7 +300,7 @@ void TPageCache::DiscardChanges() {
   logicalSize_.store(checkpointSize_, std::memory_order_release);
   for (size_t i = 0; i < 2; ++i) {
     TPageBuffer& b = *buffers_[i];
-    if (!ReadPage(b.position, b.data.get(), b.size)) std::memset(b.data.get(), 0, b.size);
+    if (!ReadPage(b.position, b.data, b.size)) std::memset(b.data, 0, b.size);
     b.dirty = false;
     b.verdict.store(0, std::memory_order_relaxed);
   }

@@ -18,6 +18,7 @@
 
 #include "db/FileHandle.h"
 #include "db/Journal.h"
+#include "db/PageBlocks.h"
 
 namespace zev {
 
@@ -31,7 +32,7 @@ extern TCheckpointHook gCheckpointHook;
 struct TPageBuffer {
   uint32_t position = UINT32_MAX;  // UINT32_MAX: holds no page
   uint32_t size = 0;
-  std::unique_ptr<uint8_t[]> data;
+  uint8_t* data = nullptr;         // in the cache's blocks
   int pins = 0;
   bool dirty = false;
   bool fixed = false;              // root or first data page: never replaced
@@ -40,7 +41,7 @@ struct TPageBuffer {
   // at, 1 sound, 2 damaged. Pages the tree writes are sound.
   std::atomic<uint8_t> verdict{0};
   int32_t older = -1, newer = -1;  // LRU ring links, valid while inLru
-  bool inLru = false;
+  bool inLru = false;              // a pinned page may stay in the ring until it would be the victim
   uint64_t stamp = 0;              // value of the cache's push counter when it last became newest
 };
 
@@ -56,7 +57,7 @@ class TPageRef {
   TPageRef& operator=(const TPageRef&) = delete;
 
   explicit operator bool() const { return buffer_ != nullptr; }
-  uint8_t* Data() const { return buffer_->data.get(); }
+  uint8_t* Data() const { return buffer_->data; }
   uint32_t Position() const { return buffer_->position; }
   uint32_t Size() const { return buffer_->size; }
   uint8_t Verdict() const { return buffer_->verdict.load(std::memory_order_relaxed); }
@@ -129,6 +130,7 @@ class TPageCache {
   uint64_t checkpointSize_;       // logical size at the last checkpoint
   uint64_t physicalSize_;
   mutable std::mutex lock_;
+  TPageBlocks blocks_;
   std::vector<std::unique_ptr<TPageBuffer>> buffers_;  // 0: root, 1: first data page
   std::vector<int32_t> pageMap_;                       // page number -> buffer index, -1 none
   int32_t newest_ = -1, oldest_ = -1;
