@@ -97,6 +97,7 @@ void TArticle::Write() {
     return;
   }
   try {
+    if (WriteInPlace()) return;
     FMsgData stored{};
     bool readable = store_.MsgLst()->ReadRecord(offset_, &stored);
     bool same = readable && InUse(stored) && std::memcmp(stored.FMsgId, msg_.FMsgId, sizeof msg_.FMsgId) == 0;
@@ -120,6 +121,17 @@ void TArticle::Write() {
   } catch (const std::exception& e) {
     LogException(e, "TArticle.Write");
   }
+}
+
+// The common case of Write in one step of the list: the slot still holds this Message-ID
+// and, when the full Message-ID is known, the list has freed no record since the slot was
+// found. Anything else is left to Write's thorough check.
+bool TArticle::WriteInPlace() {
+  if (!InUse(msg_)) return false;
+  bool changed = false;
+  RemoveSelfLinks(msg_, offset_, changed);
+  const uint64_t epoch = messageId_ && !messageId_->empty() ? offsetEpoch_ : 0;
+  return store_.MsgLst()->WriteRecordIfSame(offset_, &msg_, offsetof(FMsgData, FMsgId), sizeof msg_.FMsgId, epoch);
 }
 
 void TArticle::Clear() {

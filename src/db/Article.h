@@ -143,6 +143,7 @@ class TArticle {
   static void RemoveSelfLinks(FMsgData& record, TArticleOffset offset, bool& changed);
   bool ReadAt(TArticleOffset offset, FMsgData& record);
   bool WriteAt(TArticleOffset offset, const FMsgData& record);
+  bool WriteInPlace();
   void TellChainPartGone(TArticleOffset prev, TArticleOffset next, bool wasVisible, uint32_t bound);
   uint32_t WalkCount(bool parts, bool forward, bool repair);
 

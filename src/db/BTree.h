@@ -81,6 +81,10 @@ class TBTree {
   bool ReadRecordAndKey(TDataPointer dp, std::string& key, void* header);
   std::string ReadKeyText(TDataPointer dp);
   bool WriteRecord(TDataPointer dp, const void* record);
+  // Writes the record only while the stored bytes [from, from + length) equal those of
+  // `record` and, with an `epoch` other than 0, while Epoch() still has that value: one
+  // step for a writer that must not overwrite a slot another record has taken.
+  bool WriteRecordIfSame(TDataPointer dp, const void* record, uint32_t from, uint32_t length, uint64_t epoch);
   // Adds deltas[i] to the i-th 32-bit field; fields stay within 0..0xFFFFFFFF. With an
   // `epoch` other than 0, only while Epoch() still has that value (else false).
   bool AddToRecord(TDataPointer dp, const int32_t* deltas, uint64_t epoch = 0);

@@ -118,6 +118,22 @@ bool TBTree::WriteRecord(TDataPointer dp, const void* record) {
   });
 }
 
+bool TBTree::WriteRecordIfSame(TDataPointer dp, const void* record, uint32_t from, uint32_t length,
+                               uint64_t epoch) {
+  TWriteScope scope(*this);
+  return scope.Run("TBTree.WriteRecord", [&] {
+    if ((epoch != 0 && epoch != Epoch()) || uint64_t{from} + length > sizeParam_) return false;
+    TPageRef page;
+    uint32_t offset;
+    if (!LocateRecord(dp, page, offset)) return false;
+    const uint8_t* bytes = static_cast<const uint8_t*>(record);
+    if (std::memcmp(page.Data() + offset + from, bytes + from, length) != 0) return false;
+    std::memcpy(page.Data() + offset, record, sizeParam_);
+    page.MarkDirty();
+    return true;
+  });
+}
+
 bool TBTree::AddToRecord(TDataPointer dp, const int32_t* deltas, uint64_t epoch) {
   TWriteScope scope(*this);
   return scope.Run("TBTree.AddToRecord", [&] {
