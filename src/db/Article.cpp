@@ -39,7 +39,7 @@ TArticle::~TArticle() {
 
 void TArticle::ClearCache() {
   for (auto& c : cache_) c.reset();
-  messageId_.reset();
+  messageIdKnown_ = false;
 }
 
 // After a failed load nothing of the previous record may pass for the new one.
@@ -104,8 +104,8 @@ void TArticle::Write() {
     // When the full Message-ID is known, the slot must still be that article's; it surely
     // is while the list has freed no record since the slot was found.
     TDataPointer current = 0;
-    if (same && messageId_ && !messageId_->empty() && store_.MsgLst()->Epoch() != offsetEpoch_)
-      same = store_.MsgLst()->Find(*messageId_, current) && current == offset_;
+    if (same && messageIdKnown_ && !messageId_.empty() && store_.MsgLst()->Epoch() != offsetEpoch_)
+      same = store_.MsgLst()->Find(messageId_, current) && current == offset_;
     if (same) {
       bool changed = false;
       RemoveSelfLinks(msg_, offset_, changed);
@@ -130,7 +130,7 @@ bool TArticle::WriteInPlace() {
   if (!InUse(msg_)) return false;
   bool changed = false;
   RemoveSelfLinks(msg_, offset_, changed);
-  const uint64_t epoch = messageId_ && !messageId_->empty() ? offsetEpoch_ : 0;
+  const uint64_t epoch = messageIdKnown_ && !messageId_.empty() ? offsetEpoch_ : 0;
   return store_.MsgLst()->WriteRecordIfSame(offset_, &msg_, offsetof(FMsgData, FMsgId), sizeof msg_.FMsgId, epoch);
 }
 
@@ -156,7 +156,8 @@ bool TArticle::New(std::string_view messageId, TArticleOffset& offset) {
     return false;
   }
   offset_ = dp;
-  messageId_ = std::string(messageId.substr(0, std::min(messageId.find('\0'), size_t{255})));
+  messageId_.assign(messageId.substr(0, std::min(messageId.find('\0'), size_t{255})));
+  messageIdKnown_ = true;
   dirty_ = added;
   return added;
 }

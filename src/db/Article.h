@@ -156,7 +156,9 @@ class TArticle {
   // references the accessor takes to its fields are aligned too.
   alignas(4) FMsgData msg_{};
   std::optional<std::string> cache_[kStringKinds];
-  std::optional<std::string> messageId_;
+  // The full Message-ID once known; the text keeps its buffer from record to record.
+  std::string messageId_;
+  bool messageIdKnown_ = false;
   TStringRefCache places_[kStringKinds];
 };
 

@@ -205,13 +205,14 @@ std::string TArticle::AuthorDisplayName() {
 
 std::string TArticle::GetMessageId() {
   std::lock_guard lock(lock_);
-  if (messageId_) return *messageId_;
+  if (messageIdKnown_) return messageId_;
   std::string id;
   if (offset_ > 16) {
     id.assign(msg_.FMsgId, strnlen(msg_.FMsgId, sizeof msg_.FMsgId));
     if (!store_.MsgLst()->FindKeyOfData(id, offset_)) id.clear();
   }
   messageId_ = id;
+  messageIdKnown_ = true;
   return id;
 }
 

@@ -47,6 +47,11 @@ struct TArtList::FPass {
   uint32_t claimer = 0;
   std::vector<TArticleOffset> stored;
   FFollowUp follow;
+  // Texts of the line being stored, kept across the block's lines so that their buffers
+  // are allocated once per block instead of once per header.
+  struct FTexts {
+    std::string author, subject, fileName;
+  } texts;
 
   bool IsFinal() const { return block.type == btLast || block.type == btComplete; }
   bool StartsResponse() const { return block.type == btFirst || block.type == btComplete; }

@@ -29,8 +29,8 @@ constexpr uint32_t kKilled = FlagBit(afKilled);
 
 // Header texts with control characters would upset the lists and every display; they
 // are read as blanks.
-std::string CleanText(std::string_view text) {
-  std::string out(text);
+const std::string& CleanText(std::string_view text, std::string& out) {
+  out.assign(text);
   for (char& c : out)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   return out;
@@ -182,14 +182,16 @@ uint32_t TArtList::StoreTexts(FPass& pass, std::string_view subject, std::string
   FMsgData& r = article.Data();
   uint32_t actions = 0;
   TKillWant* filters = parts_.filters;
-  (void)pass;
   if (r.FAuthor == 0 && !author.empty()) {
-    const std::string text = CleanText(author);
+    const std::string& text = CleanText(author, pass.texts.author);
     if (filters) actions |= filters->Apply(text, kwAuthor, score, chosenDir);
     article.SetAuthor(text);
   }
   if (r.FSubject == 0 && !subject.empty()) {
-    std::string text = CleanText(subject.substr(0, 4 * kMaxHeaderText)), fileName;
+    std::string& text = pass.texts.subject;
+    std::string& fileName = pass.texts.fileName;
+    CleanText(subject.substr(0, 4 * kMaxHeaderText), text);
+    fileName.clear();
     if (filters) actions |= filters->Apply(text, kwSubject, score, chosenDir);
     if (parts_.extensions) {
       AnalyzeSubject(r, text, fileName, *parts_.extensions);
