@@ -3,6 +3,7 @@
 // layer that counts and can run out of space, shared by the decoder tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -14,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "core/Crc32.h"
 #include "download/DecodeFs.h"
+#include "download/PartJoiner.h"
 #include "download/YencEncode.h"
 
 namespace zev::test {
@@ -89,6 +92,25 @@ inline std::string YencPart(const std::string& name, const std::string& file, ui
   const size_t partSize = (file.size() + total - 1) / total;
   const size_t begin = (p - 1) * partSize;
   return YencBody(name, file, p, total, begin + 1, file.substr(begin, std::min(partSize, file.size() - begin)));
+}
+
+// Part p of `file` cut into `total` parts of equal size (the last one shorter), with the
+// place and file size a yEnc post gives.
+inline FPartData FilePart(const std::string& dir, const std::string& name, const std::string& file, uint32_t p,
+                          uint32_t total) {
+  const size_t partSize = (file.size() + total - 1) / total;
+  const size_t begin = (p - 1) * partSize;
+  FPartData d;
+  d.dir = dir;
+  d.name = name;
+  d.part = p;
+  d.total = total;
+  d.data = file.data() + begin;
+  d.size = std::min(partSize, file.size() - begin);
+  d.crc = UpdateCrc32(d.data, d.size, 0);
+  d.offset = begin;
+  d.fileSize = file.size();
+  return d;
 }
 
 // Traditional uuencode lines (45 bytes each, "`" for zero), LF line ends, no begin/end.

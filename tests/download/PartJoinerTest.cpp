@@ -33,20 +33,7 @@ class PartJoinerTest : public ::testing::Test {
     total_ = total;
     partSize_ = (size + total - 1) / total;
   }
-  FPartData Part(uint32_t p) {
-    FPartData d;
-    d.dir = dir_;
-    d.name = "movie.mkv";
-    d.part = p;
-    d.total = total_;
-    const size_t begin = (p - 1) * partSize_;
-    d.data = file_.data() + begin;
-    d.size = std::min(partSize_, file_.size() - begin);
-    d.crc = UpdateCrc32(d.data, d.size, 0);
-    d.offset = begin;
-    d.fileSize = file_.size();
-    return d;
-  }
+  FPartData Part(uint32_t p) { return FilePart(dir_, "movie.mkv", file_, p, total_); }
   FJoinResult Save(uint32_t p) { return joiner_.Save(Part(p)); }
 
   std::string dir_, file_;

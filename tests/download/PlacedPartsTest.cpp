@@ -36,20 +36,7 @@ class PlacedPartsTest : public ::testing::Test {
     total_ = total;
     partSize_ = (size + total - 1) / total;
   }
-  FPartData Part(uint32_t p) const {
-    FPartData d;
-    d.dir = dir_;
-    d.name = kName;
-    d.part = p;
-    d.total = total_;
-    const size_t begin = (p - 1) * partSize_;
-    d.data = file_.data() + begin;
-    d.size = std::min(partSize_, file_.size() - begin);
-    d.crc = UpdateCrc32(d.data, d.size, 0);
-    d.offset = begin;
-    d.fileSize = file_.size();
-    return d;
-  }
+  FPartData Part(uint32_t p) const { return FilePart(dir_, kName, file_, p, total_); }
   // Opens and places part p; answers what Place said (Duplicate also for a finished file).
   TPlaceOutcome Place(TPlacedParts& placed, uint32_t p) {
     bool duplicate = false;
