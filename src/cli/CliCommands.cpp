@@ -149,7 +149,10 @@ int TCliCommands::Groups() {
     if (!g.IsNewsgroup()) return;
     std::string servers;
     if (gServerGroups)
-      for (const auto& sg : gServerGroups->EntriesOf(g)) servers += (servers.empty() ? "" : ",") + sg->Server().Name();
+      for (const auto& sg : gServerGroups->EntriesOf(g)) {
+        if (!servers.empty()) servers += ',';
+        servers += sg->Server().Name();
+      }
     std::printf("%s\t%u\t%u\t%u\t%s\n", g.Name().c_str(), g.NewCount.load() + g.PendingNew.load(), g.WantCount.load(),
                 g.KillCount.load(), servers.c_str());
   });

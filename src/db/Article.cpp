@@ -51,12 +51,15 @@ void TArticle::Forget() {
 }
 
 void TArticle::RemoveSelfLinks(FMsgData& r, TArticleOffset offset, bool& changed) {
-  for (size_t link : {offsetof(FMsgData, FPrevPart), offsetof(FMsgData, FNextPart), offsetof(FMsgData, FPrevFile),
-                      offsetof(FMsgData, FNextFile)})
-    if (FieldAt(r, link) == offset) {
-      SetFieldAt(r, link, 0);
-      changed = true;
-    }
+  auto unlinked = [&](uint32_t link) -> uint32_t {
+    if (link != offset) return link;
+    changed = true;
+    return 0;
+  };
+  r.FPrevPart = unlinked(r.FPrevPart);
+  r.FNextPart = unlinked(r.FNextPart);
+  r.FPrevFile = unlinked(r.FPrevFile);
+  r.FNextFile = unlinked(r.FNextFile);
 }
 
 bool TArticle::ReadAt(TArticleOffset offset, FMsgData& record) {

@@ -216,7 +216,13 @@ std::string TArticle::GetMessageId() {
   return id;
 }
 
-std::string TArticle::GetBracketedMessageId() { return "<" + GetMessageId() + ">"; }
+std::string TArticle::GetBracketedMessageId() {
+  const std::string id = GetMessageId();
+  std::string bracketed;
+  bracketed.reserve(id.size() + 2);
+  bracketed.append(1, '<').append(id).append(1, '>');
+  return bracketed;
+}
 
 // Takes this article's reference from its current text of that kind; the text goes when
 // nobody else uses it.
