@@ -100,6 +100,8 @@ void TArticle::Write() {
     return;
   }
   try {
+    bool changed = false;
+    RemoveSelfLinks(msg_, offset_, changed);
     if (WriteInPlace()) return;
     FMsgData stored{};
     bool readable = store_.MsgLst()->ReadRecord(offset_, &stored);
@@ -110,8 +112,6 @@ void TArticle::Write() {
     if (same && messageIdKnown_ && !messageId_.empty() && store_.MsgLst()->Epoch() != offsetEpoch_)
       same = store_.MsgLst()->Find(messageId_, current) && current == offset_;
     if (same) {
-      bool changed = false;
-      RemoveSelfLinks(msg_, offset_, changed);
       store_.MsgLst()->WriteRecord(offset_, &msg_);
       return;
     }
@@ -131,8 +131,6 @@ void TArticle::Write() {
 // found. Anything else is left to Write's thorough check.
 bool TArticle::WriteInPlace() {
   if (!InUse(msg_)) return false;
-  bool changed = false;
-  RemoveSelfLinks(msg_, offset_, changed);
   const uint64_t epoch = messageIdKnown_ && !messageId_.empty() ? offsetEpoch_ : 0;
   return store_.MsgLst()->WriteRecordIfSame(offset_, &msg_, offsetof(FMsgData, FMsgId), sizeof msg_.FMsgId, epoch);
 }

@@ -121,7 +121,7 @@ bool TBTree::WriteRecord(TDataPointer dp, const void* record) {
 bool TBTree::WriteRecordIfSame(TDataPointer dp, const void* record, uint32_t from, uint32_t length,
                                uint64_t epoch) {
   TWriteScope scope(*this);
-  return scope.Run("TBTree.WriteRecord", [&] {
+  return scope.Run("TBTree.WriteRecordIfSame", [&] {
     if ((epoch != 0 && epoch != Epoch()) || uint64_t{from} + length > sizeParam_) return false;
     TPageRef page;
     uint32_t offset;

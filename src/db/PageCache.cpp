@@ -118,6 +118,16 @@ void TPageCache::LruPushNewest(int32_t i) {
   b.stamp = ++pushes_;
 }
 
+// Makes a page the newest of the ring, unless it is among the most recent quarter already:
+// searches visit the same pages again and again, and moving them each time costs more than
+// the slightly less exact order.
+void TPageCache::KeepRecent(int32_t i) {
+  const TPageBuffer& b = *buffers_[i];
+  if (b.inLru && pushes_ - b.stamp < capacity_ / 4) return;
+  LruUnlink(i);
+  LruPushNewest(i);
+}
+
 // The least recently used unpinned buffer, its page saved to the journal when changed; a
 // new buffer while every buffer is pinned (the pool lends it for as long as the pins last).
 int32_t TPageCache::TakeVictim() {
@@ -184,16 +194,9 @@ const uint8_t* TPageCache::Peek(uint32_t position) {
   if (fmt::OffsetIn(position) != 0 || position < fmt::kNewFileSize || position >= LogicalSize()) return nullptr;
   size_t n = fmt::PageNumber(position);
   if (n < pageMap_.size() && pageMap_[n] >= 0) {
-    int32_t i = pageMap_[n];
-    // A page among the most recent quarter of the ring stays where it is: a search peeks
-    // at the same record pages again and again, and moving them each time costs more than
-    // the slightly less exact order.
-    TPageBuffer& b = *buffers_[i];
-    if (b.inLru && pushes_ - b.stamp >= capacity_ / 4) {
-      LruUnlink(i);
-      LruPushNewest(i);
-    }
-    return b.data;
+    const int32_t i = pageMap_[n];
+    KeepRecent(i);
+    return buffers_[i]->data;
   }
   int32_t i = TakeVictim();
   TPageBuffer& b = *buffers_[i];
@@ -227,11 +230,7 @@ TPageRef TPageCache::Fresh(uint32_t position) {
 
 void TPageCache::Unpin(TPageBuffer* buffer) {
   std::lock_guard lock(lock_);
-  if (--buffer->pins > 0) return;
-  // A page among the most recent quarter of the ring keeps its place, as in Peek.
-  if (buffer->inLru && pushes_ - buffer->stamp < capacity_ / 4) return;
-  LruUnlink(buffer->index);
-  LruPushNewest(buffer->index);
+  if (--buffer->pins == 0) KeepRecent(buffer->index);
 }
 
 void TPageCache::MarkDirty(TPageBuffer* buffer) {

@@ -117,6 +117,7 @@ class TPageCache {
   int32_t TakeVictim();
   void LruUnlink(int32_t i);
   void LruPushNewest(int32_t i);
+  void KeepRecent(int32_t i);
   void Load(TPageBuffer& buffer, uint32_t position);
   bool ReadPage(uint32_t position, uint8_t* data, uint32_t size);
   void MapPage(uint32_t position, int32_t index);
