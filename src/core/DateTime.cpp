@@ -1,5 +1,6 @@
 #include "core/DateTime.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 
@@ -19,6 +20,8 @@ const sys_days kDateTimeZero = sys_days(year_month_day{year{1899}, month{12}, da
 int64_t SecondsOf(TDateTime value) { return static_cast<int64_t>(std::llround(value * kSecondsPerDay)); }
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
+
+std::atomic<uint32_t> gLocalZoneGeneration{0};
 
 }  // namespace
 
@@ -74,6 +77,13 @@ int64_t UnixFromLocalDateTime(TDateTime value) {
   tm.tm_isdst = -1;
   return static_cast<int64_t>(std::mktime(&tm));
 }
+
+void ReloadLocalZone() {
+  tzset();
+  gLocalZoneGeneration.fetch_add(1, std::memory_order_release);
+}
+
+uint32_t LocalZoneGeneration() { return gLocalZoneGeneration.load(std::memory_order_acquire); }
 
 TDateTime NowLocal() { return LocalDateTimeFromUnix(static_cast<int64_t>(std::time(nullptr))); }
 

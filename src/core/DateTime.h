@@ -32,6 +32,12 @@ TDateTime LocalDateTimeFromUnix(int64_t seconds);
 int64_t UnixFromLocalDateTime(TDateTime value);
 TDateTime NowLocal();
 
+// Who changes TZ while the program runs calls this instead of tzset(): it also makes the
+// threads' remembered zone offsets (see CachedLocalDateTimeFromUnix) start again.
+void ReloadLocalZone();
+// Counts the ReloadLocalZone calls, for those remembered offsets.
+uint32_t LocalZoneGeneration();
+
 // Packed file dates; 0 for a moment outside 1980..2107 and, unpacking, for an invalid value.
 uint32_t PackFileDate(TDateTime value);
 TDateTime UnpackFileDate(uint32_t packed);

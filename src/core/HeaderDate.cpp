@@ -1,6 +1,8 @@
 #include "core/HeaderDate.h"
 
+#include <array>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "core/Log.h"
@@ -112,7 +114,45 @@ struct FScan {
   }
 };
 
+// The offset from UTC in seconds in force at `seconds`, as LocalDateTimeFromUnix applies it.
+int64_t ZoneOffsetAt(int64_t seconds) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  return localtime_r(&t, &tm) ? tm.tm_gmtoff : 0;
+}
+
+// Zone changes fall on quarter hours, far apart; a few slots keep dates that alternate
+// between nearby periods (parts posted over days) from evicting each other.
+class TLocalOffsets {
+ public:
+  TDateTime Convert(int64_t seconds) {
+    const int64_t bucket = seconds / kBucket - (seconds % kBucket < 0);
+    FSlot& slot = slots_[static_cast<uint64_t>(bucket) % slots_.size()];
+    const uint32_t generation = LocalZoneGeneration();
+    if (slot.bucket != bucket || slot.generation != generation || !slot.valid) {
+      const int64_t start = bucket * kBucket, offset = ZoneOffsetAt(start);
+      if (offset != ZoneOffsetAt(start + kBucket - 1)) return LocalDateTimeFromUnix(seconds);
+      slot = FSlot{bucket, offset, generation, true};
+    }
+    return UtcDateTimeFromUnix(seconds + slot.offset);
+  }
+
+ private:
+  static constexpr int64_t kBucket = 15 * 60;
+  struct FSlot {
+    int64_t bucket = 0, offset = 0;
+    uint32_t generation = 0;
+    bool valid = false;
+  };
+  std::array<FSlot, 16> slots_{};
+};
+
 }  // namespace
+
+TDateTime CachedLocalDateTimeFromUnix(int64_t seconds) {
+  thread_local TLocalOffsets offsets;
+  return offsets.Convert(seconds);
+}
 
 int MonthFromName(std::string_view word) {
   auto at = [&](size_t i) { return i < word.size() ? Lower(word[i]) : '\0'; };
@@ -177,8 +217,7 @@ TDateTime ParseHeaderDate(std::string_view text) {
     return NowLocal();
   }
   if (TryEncodeTime(s.hour, s.minute, s.second, time)) date += time;
-  int64_t utc = UnixFromUtcDateTime(date - s.zone);
-  return LocalDateTimeFromUnix(utc);
+  return CachedLocalDateTimeFromUnix(UnixFromUtcDateTime(date - s.zone));
 }
 
 }  // namespace zev

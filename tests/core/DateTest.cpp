@@ -2,6 +2,9 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <cstdint>
+#include <string>
+
 #include "core/DateTime.h"
 #include "core/HeaderDate.h"
 
@@ -15,12 +18,12 @@ class TZoneScope {
   explicit TZoneScope(const char* tz) {
     if (const char* old = getenv("TZ")) old_ = old, hadOld_ = true;
     setenv("TZ", tz, 1);
-    tzset();
+    ReloadLocalZone();
   }
   ~TZoneScope() {
     if (hadOld_) setenv("TZ", old_.c_str(), 1);
     else unsetenv("TZ");
-    tzset();
+    ReloadLocalZone();
   }
 
  private:
@@ -95,6 +98,55 @@ TEST(HeaderDate, UnderBerlinEachDateGetsItsOwnDaylightSavingOffset) {
   FDateParts summer = DecodeDateTime(ParseHeaderDate("Sun, 01 Jul 2001 12:00:00 GMT\t"));
   EXPECT_EQ(winter.hour, 13);
   EXPECT_EQ(summer.hour, 14);
+}
+
+// Converts every second from `first` to `last` with `step` both ways and reports the
+// first difference.
+void ExpectCachedMatchesDirect(int64_t first, int64_t last, int64_t step, const char* zone) {
+  for (int64_t t = first; step > 0 ? t <= last : t >= last; t += step) {
+    if (CachedLocalDateTimeFromUnix(t) != LocalDateTimeFromUnix(t)) {
+      ADD_FAILURE() << zone << ": cached and direct local times differ at " << t;
+      return;
+    }
+  }
+}
+
+int64_t OffsetAt(int64_t t) {
+  time_t v = static_cast<time_t>(t);
+  tm parts{};
+  localtime_r(&v, &parts);
+  return parts.tm_gmtoff;
+}
+
+// Zone changes of both hemispheres, a half-hour change, and historic ones off the quarter
+// hours (Amsterdam's 1937 offsets are not even whole minutes).
+TEST(HeaderDate, CachedLocalTimesEqualDirectOnesAcrossZoneChanges) {
+  struct FZoneYear {
+    const char* zone;
+    int year;
+  } const cases[] = {{"Europe/Berlin", 2024},       {"America/New_York", 2024}, {"Australia/Lord_Howe", 2024},
+                     {"Africa/Monrovia", 1972},     {"Europe/Amsterdam", 1937}, {"UTC", 2024},
+                     {"Europe/Berlin", 2024}};
+  const int64_t sameMoment = 1719835200;  // 2024-07-01 12:00 UTC, met under every zone in turn
+  for (const FZoneYear& c : cases) {
+    TZoneScope tz(c.zone);
+    ExpectCachedMatchesDirect(sameMoment - 7200, sameMoment + 7200, 1, c.zone);
+    TDateTime start = 0;
+    ASSERT_TRUE(TryEncodeDate(c.year, 1, 1, start));
+    const int64_t from = UnixFromUtcDateTime(start), to = from + 366 * 86400;
+    int changes = 0;
+    for (int64_t hour = from; hour < to; hour += 3600) {
+      if (OffsetAt(hour) == OffsetAt(hour + 3600)) continue;
+      ++changes;
+      ExpectCachedMatchesDirect(hour - 3600, hour + 7200, 1, c.zone);
+      ExpectCachedMatchesDirect(hour + 7200, hour - 3600, -37, c.zone);
+    }
+    if (std::string(c.zone) != "UTC") {
+      EXPECT_GT(changes, 0) << c.zone << " " << c.year;
+    }
+    ExpectCachedMatchesDirect(from, to, 86400 * 3 + 1234, c.zone);  // slots evicted in turn
+    ExpectCachedMatchesDirect(sameMoment - 7200, sameMoment + 7200, 60, c.zone);  // left for the next zone
+  }
 }
 
 TEST(HeaderDate, MonthNamesAndZones) {
