@@ -1,6 +1,7 @@
 #include "db/BTreeNode.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace zev {
@@ -9,6 +10,14 @@ using namespace fmt;
 
 namespace {
 inline uint8_t Fold(uint8_t c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+
+// Eight bytes as a number that orders like the bytes do.
+inline uint64_t LoadBigEndian64(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
 }  // namespace
 
 int CompareKeys(std::string_view a, std::string_view b, bool caseInsensitive) {
@@ -29,9 +38,15 @@ int CompareTextBounded(const char* text, size_t room, std::string_view key, bool
   if (!caseInsensitive) {
     size_t n = std::min(room, key.size());
     // Keys hold no zero byte, so a text that ends early differs from the key at its zero:
-    // comparing n bytes as memory orders them as texts. Most keys of a search differ at
-    // once, which needs no call.
-    if (n > 0 && text[0] != key[0]) return static_cast<uint8_t>(text[0]) < static_cast<uint8_t>(key[0]) ? -1 : 1;
+    // comparing n bytes as memory orders them as texts. Most keys of a search differ
+    // within their first eight bytes, which one integer compare settles without a call
+    // (Message-IDs often share a first byte or a "part" prefix).
+    if (n >= 8) {
+      uint64_t x = LoadBigEndian64(text), y = LoadBigEndian64(key.data());
+      if (x != y) return x < y ? -1 : 1;
+    } else if (n > 0 && text[0] != key[0]) {
+      return static_cast<uint8_t>(text[0]) < static_cast<uint8_t>(key[0]) ? -1 : 1;
+    }
     int c = std::memcmp(text, key.data(), n);
     if (c != 0) return c < 0 ? -1 : 1;
     if (n == room) return 1;  // no end inside the room

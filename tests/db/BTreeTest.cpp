@@ -344,6 +344,18 @@ TEST(BTreeOps, NodeKeyTextsCompareInKeyOrder) {
       {"abc", 3, "abc", 1},           // no end within the room: after every key
       {"abcdef", 2, "abc", 1},        // cut before the key's end: after every key
       {"", 1, "a", -1},
+      // Keys of eight bytes and more: a difference inside or past the first eight, an
+      // end inside them, a missing end past them.
+      {"part12of50.abc", 15, "part12of50.abc", 0},
+      {"part12of50.abc", 15, "part13of50.abc", -1},
+      {"part13of50.abc", 15, "part12of50.abc", 1},
+      {"part12of50.abd", 15, "part12of50.abc", 1},
+      {"part12of50.ab", 14, "part12of50.abc", -1},
+      {"part12of50.abcd", 16, "part12of50.abc", 1},
+      {"part", 5, "part12of50.abc", -1},
+      {"part12\xe9zz", 10, "part12zzz", 1},
+      {"part12of50.abc", 12, "part12of50.abc", 1},
+      {"part12of50.abc", 8, "part12of50.abc", 1},
   };
   for (const FCase& c : cases) {
     std::string text = c.text;
