@@ -50,11 +50,22 @@ class TAnalysis {
   TAnalysis(FMsgData& msg, std::string& s, const TExtList& extensions) : m_(msg), s_(s), ext_(extensions) {}
 
   void Run(std::string& fileName) {
+    RunToPartNumber();
+    RunFromPartNumber(fileName);
+  }
+
+  // Up to the part number: what the parts of one file do not share.
+  void RunToPartNumber() {
     NeutralisePlaceholders();
     FindYenc();
     StripReply();
     CollapseBlanks();
     FindPartNumber();
+  }
+
+  // From here on the part number is a code in the text; only whether it is the last part
+  // is read (see FSubjectInputs).
+  void RunFromPartNumber(std::string& fileName) {
     SplitWholeFileSize();
     FindName();
     FindFileSetNumber();
@@ -64,12 +75,16 @@ class TAnalysis {
     if (s_.size() > kMaxTemplate) s_.resize(kMaxTemplate);
   }
 
+  // A log entry was written: a remembered result would not write it again.
+  bool Logged() const { return logged_; }
+
  private:
   FMsgData& m_;
   std::string& s_;
   const TExtList& ext_;
   bool hasName_ = false;
   size_t nameStart_ = 0, nameLength_ = 0;
+  mutable bool logged_ = false;
 
   unsigned char At(size_t i) const { return i < s_.size() ? static_cast<unsigned char>(s_[i]) : 0; }
 
@@ -324,6 +339,7 @@ class TAnalysis {
         std::snprintf(text, sizeof text, "Integer Overflow parsing size: llTmpSize=%llu, lpPtr^=%c",
                       static_cast<unsigned long long>(v), static_cast<char>(At(end)));
         LogError(text, 0);
+        logged_ = true;
         end = RunEnd(end);
         return kMaxU32;
       }
@@ -438,6 +454,37 @@ class TAnalysis {
 
 void AnalyzeSubject(FMsgData& msg, std::string& subject, std::string& fileName, const TExtList& extensions) {
   TAnalysis(msg, subject, extensions).Run(fileName);
+}
+
+TSubjectAnalyzer::FSubjectInputs TSubjectAnalyzer::InputsOf(const FMsgData& m, const TExtList& extensions) {
+  return {&extensions, m.FFlags, m.FLines, m.FPartSize, m.FFileSize, m.FPartTotal, m.FFileNo, m.FFileTotal,
+          m.FPartNo == m.FPartTotal};
+}
+
+void TSubjectAnalyzer::Analyze(FMsgData& msg, std::string& subject, std::string& fileName, const TExtList& extensions) {
+  TAnalysis analysis(msg, subject, extensions);
+  analysis.RunToPartNumber();
+  const FSubjectInputs inputs = InputsOf(msg, extensions);
+  for (const FEntry& e : entries_) {
+    if (!e.valid || !(e.inputs == inputs) || e.rest != subject) continue;
+    subject = e.tmpl;
+    fileName = e.fileName;
+    msg.FFlags = e.flags;
+    msg.FLines = e.lines;
+    msg.FPartSize = e.partSize;
+    msg.FFileSize = e.fileSize;
+    msg.FFileNo = e.fileNo;
+    msg.FFileTotal = e.fileTotal;
+    return;
+  }
+  FEntry& e = entries_[next_];
+  next_ = (next_ + 1) % entries_.size();
+  e.valid = false;
+  e.rest = subject;
+  analysis.RunFromPartNumber(fileName);
+  if (analysis.Logged()) return;
+  e = FEntry{true, inputs, std::move(e.rest), subject, fileName, msg.FFlags, msg.FLines, msg.FPartSize,
+             msg.FFileSize, msg.FFileNo, msg.FFileTotal};
 }
 
 }  // namespace zev

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/SrvGrp.h"
+#include "filters/SubjectAnalysis.h"
 #include "nntp/ArtList.h"
 
 namespace zev {
@@ -51,6 +52,7 @@ struct TArtList::FPass {
   // are allocated once per block instead of once per header.
   struct FTexts {
     std::string author, subject, fileName;
+    TSubjectAnalyzer analyzer;
   } texts;
 
   bool IsFinal() const { return block.type == btLast || block.type == btComplete; }

@@ -194,7 +194,7 @@ uint32_t TArtList::StoreTexts(FPass& pass, std::string_view subject, std::string
     fileName.clear();
     if (filters) actions |= filters->Apply(text, kwSubject, score, chosenDir);
     if (parts_.extensions) {
-      AnalyzeSubject(r, text, fileName, *parts_.extensions);
+      pass.texts.analyzer.Analyze(r, text, fileName, *parts_.extensions);
       article.MarkDirty();
     } else if (text.size() > kMaxHeaderText) {
       text.resize(kMaxHeaderText);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "filters/SubjectAnalysis.h"
 
@@ -65,6 +68,20 @@ TEST_P(SubjectCases, TakesTheSubjectApart) {
   EXPECT_EQ(m.FLines, c.expLines);
   EXPECT_EQ(m.FPartSize, c.expPartSize);
   EXPECT_EQ(m.FFileSize, c.expFileSize);
+  // The analyzer gives the same, when it analyses and when it remembers.
+  TSubjectAnalyzer analyzer;
+  for (int pass = 0; pass < 2; ++pass) {
+    FMsgData a{};
+    a.FLines = c.lines;
+    a.FPartSize = c.partSize;
+    a.FFileSize = c.fileSize;
+    a.FFlags = c.flags;
+    std::string s = c.subject, name = "stale";
+    analyzer.Analyze(a, s, name, extensions);
+    EXPECT_EQ(s, subject) << "pass " << pass;
+    EXPECT_EQ(name, fileName) << "pass " << pass;
+    EXPECT_EQ(std::memcmp(&a, &m, sizeof a), 0) << "pass " << pass;
+  }
 }
 
 constexpr uint32_t kYenc = F(afyEncode), kBuild = F(afBuildSubject), kMulti = F(afMultiPart), kGood = F(afGoodParts),
@@ -152,6 +169,59 @@ INSTANTIATE_TEST_SUITE_P(
                      kBuild | kMulti, 1, 3, 0, 0, 2000, 90000, 90000},
         FSubjectCase{"square part brackets", "Some text.nfo [2/2]", 40, 1000, 1000, 0, T("{3} [{4}]"),
                      "Some text.nfo", kBuild | kMulti, 2, 2, 0, 0, 40, 1000, 1000}));
+
+// Runs of headers as a group delivers them: the parts of several files, interleaved, with
+// the last part's other size and flags, records that differ only in what the analysis
+// reads, and a second extension list. Every result must be the direct analysis's.
+TEST(SubjectAnalysis, AnalyzerMatchesTheDirectAnalysisOverRunsOfParts) {
+  static const TExtList plain = TExtList::Create({});
+  static const TExtList withZev = TExtList::Create({".zevdata"});
+  struct FHeader {
+    std::string subject;
+    uint32_t lines, partSize, fileSize, flags;
+    const TExtList* extensions;
+  };
+  std::vector<FHeader> run;
+  auto parts = [&](const char* format, int total, uint32_t lines, uint32_t lastLines, uint32_t flags,
+                   const TExtList* ext) {
+    for (int part = 1; part <= total; ++part) {
+      char text[200];
+      std::snprintf(text, sizeof text, format, part, total);
+      const uint32_t l = part == total ? lastLines : lines;
+      run.push_back({text, l, l * 126, l * 126, flags, ext});
+    }
+  };
+  parts("[1/3] - \"a.part1.rar\" yEnc (%02d/%d)", 12, 3000, 1000, 0, &plain);
+  parts("\"photo.jpg\" yEnc [%d/%d]", 4, 2000, 2000, F(afBadSize), &plain);  // only the last part differs
+  parts("show - file.zevdata yEnc (%d/%d)", 3, 3000, 3000, 0, &withZev);      // only the list differs
+  parts("show - file.zevdata yEnc (%d/%d)", 3, 3000, 3000, 0, &plain);
+  parts("x 123456789012345678901234567890 bytes (%d/%d)", 3, 100, 100, 0, &plain);
+  parts("big.iso (%d/%d)", 3, 60000, 60000, 0, &plain);
+  parts("Re: clip part %d of %d - clip.avi", 3, 5000, 5000, 0, &plain);
+  // Only the record's sizes differ: the size in the text is taken for the one, not the other.
+  for (uint32_t size : {1234575u, 5000u, 1234575u})
+    run.push_back({"Report 2006 final.pdf 1234567 bytes", 27437, size, size, 0, &plain});
+  // Interleaved files, as several posters' headers arrive mixed, more than the analyzer holds.
+  const size_t files = run.size();
+  for (size_t i = 0; i < files; i += 7)
+    for (size_t j = i; j < files; j += 5) run.push_back(run[j]);
+  TSubjectAnalyzer analyzer;
+  for (const FHeader& h : run) {
+    FMsgData direct{};
+    direct.FLines = h.lines;
+    direct.FPartSize = h.partSize;
+    direct.FFileSize = h.fileSize;
+    direct.FFlags = h.flags;
+    FMsgData remembered = direct;
+    std::string s1 = h.subject, s2 = h.subject, n1, n2 = "stale";
+    AnalyzeSubject(direct, s1, n1, *h.extensions);
+    analyzer.Analyze(remembered, s2, n2, *h.extensions);
+    EXPECT_EQ(s2, s1) << h.subject;
+    EXPECT_EQ(n2, n1) << h.subject;
+    EXPECT_EQ(std::memcmp(&remembered, &direct, sizeof direct), 0)
+        << h.subject << ": flags " << FlagNames(remembered.FFlags) << " / " << FlagNames(direct.FFlags);
+  }
+}
 
 TEST(SubjectAnalysis, HostileLongSubjectStaysLinearAndBounded) {
   static const TExtList extensions = TExtList::Create({});
