@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "core/Log.h"
 
@@ -37,6 +38,17 @@ bool SizesClose(uint64_t a, uint64_t b, bool yEnc) {
   return b - b / 256 < a && a < b + 2000 + b / 128;
 }
 
+// Runs of digits that begin before `end`. The steps before the part number is found drop
+// blanks and letters only, never a digit nor a whole separator, so a received subject
+// and the text those steps make of it have the same runs in the same order.
+int DigitRunsBefore(std::string_view text, size_t end) {
+  int runs = 0;
+  for (size_t i = 0; i < end && i < text.size(); ++i)
+    if (IsDigit(static_cast<unsigned char>(text[i])) && (i == 0 || !IsDigit(static_cast<unsigned char>(text[i - 1]))))
+      ++runs;
+  return runs;
+}
+
 struct TNumberPair {
   size_t xStart = 0, yEnd = 0;  // the text from x to the end of y
   uint32_t x = 0, y = 0;        // kOutOfRange when the run is worth more than 65535
@@ -50,22 +62,11 @@ class TAnalysis {
   TAnalysis(FMsgData& msg, std::string& s, const TExtList& extensions) : m_(msg), s_(s), ext_(extensions) {}
 
   void Run(std::string& fileName) {
-    RunToPartNumber();
-    RunFromPartNumber(fileName);
-  }
-
-  // Up to the part number: what the parts of one file do not share.
-  void RunToPartNumber() {
     NeutralisePlaceholders();
     FindYenc();
     StripReply();
     CollapseBlanks();
     FindPartNumber();
-  }
-
-  // From here on the part number is a code in the text; only whether it is the last part
-  // is read (see FSubjectInputs).
-  void RunFromPartNumber(std::string& fileName) {
     SplitWholeFileSize();
     FindName();
     FindFileSetNumber();
@@ -77,6 +78,8 @@ class TAnalysis {
 
   // A log entry was written: a remembered result would not write it again.
   bool Logged() const { return logged_; }
+  // Which digit run of the text (counted from 0) was the part number, -1 when none was.
+  int PartRun() const { return partRun_; }
 
  private:
   FMsgData& m_;
@@ -85,6 +88,7 @@ class TAnalysis {
   bool hasName_ = false;
   size_t nameStart_ = 0, nameLength_ = 0;
   mutable bool logged_ = false;
+  int partRun_ = -1;
 
   unsigned char At(size_t i) const { return i < s_.size() ? static_cast<unsigned char>(s_[i]) : 0; }
 
@@ -197,6 +201,7 @@ class TAnalysis {
       return;
     m_.FPartTotal = static_cast<uint16_t>(p.y);
     m_.FPartNo = static_cast<uint16_t>(p.x);
+    partRun_ = DigitRunsBefore(s_, p.xStart);
     if (p.y >= 2 && p.x >= 1) SetFlag(m_, afMultiPart);
     SetFlag(m_, afBuildSubject);
     Replace(p.xStart, p.yEnd, tcPartNo);
@@ -456,35 +461,75 @@ void AnalyzeSubject(FMsgData& msg, std::string& subject, std::string& fileName, 
   TAnalysis(msg, subject, extensions).Run(fileName);
 }
 
-TSubjectAnalyzer::FSubjectInputs TSubjectAnalyzer::InputsOf(const FMsgData& m, const TExtList& extensions) {
-  return {&extensions, m.FFlags, m.FLines, m.FPartSize, m.FFileSize, m.FPartTotal, m.FFileNo, m.FFileTotal,
-          m.FPartNo == m.FPartTotal};
+TSubjectAnalyzer::FRecordFields TSubjectAnalyzer::FRecordFields::Of(const FMsgData& m) {
+  return {m.FFlags, m.FLines, m.FPartSize, m.FFileSize, m.FPartNo, m.FPartTotal, m.FFileNo, m.FFileTotal};
+}
+
+void TSubjectAnalyzer::FRecordFields::ApplyTo(FMsgData& m) const {
+  m.FFlags = flags;
+  m.FLines = lines;
+  m.FPartSize = partSize;
+  m.FFileSize = fileSize;
+  m.FPartNo = partNo;
+  m.FPartTotal = partTotal;
+  m.FFileNo = fileNo;
+  m.FFileTotal = fileTotal;
+}
+
+// The subject differs from the remembered one at most in the digits of its part number,
+// and the new number keeps every test the analysis makes of it (at least 1, at most the
+// part count, equal to it or not): the analysis would give the same with this part
+// number. `partNo` receives it.
+bool TSubjectAnalyzer::Matches(const FEntry& e, std::string_view subject, uint16_t& partNo) {
+  const std::string_view old = e.raw;
+  partNo = e.out.partNo;
+  size_t first = 0;
+  while (first < subject.size() && subject[first] == old[first]) ++first;
+  if (first == subject.size()) return true;
+  if (e.partRun < 0) return false;
+  size_t last = subject.size() - 1;
+  while (subject[last] == old[last]) --last;
+  for (size_t i = first; i <= last; ++i)
+    if (!IsDigit(static_cast<unsigned char>(subject[i])) || !IsDigit(static_cast<unsigned char>(old[i]))) return false;
+  size_t start = first, end = last + 1;
+  while (start > 0 && IsDigit(static_cast<unsigned char>(subject[start - 1]))) --start;
+  while (end < subject.size() && IsDigit(static_cast<unsigned char>(subject[end]))) ++end;
+  if (end - start > 5 || DigitRunsBefore(subject, start) != e.partRun) return false;
+  uint32_t x = 0;
+  for (size_t i = start; i < end; ++i) x = x * 10 + static_cast<uint32_t>(subject[i] - '0');
+  const uint32_t was = e.out.partNo, total = e.out.partTotal;
+  if (x > total || (x >= 1) != (was >= 1) || (x == total) != (was == total)) return false;
+  partNo = static_cast<uint16_t>(x);
+  return true;
 }
 
 void TSubjectAnalyzer::Analyze(FMsgData& msg, std::string& subject, std::string& fileName, const TExtList& extensions) {
-  TAnalysis analysis(msg, subject, extensions);
-  analysis.RunToPartNumber();
-  const FSubjectInputs inputs = InputsOf(msg, extensions);
+  const FRecordFields in = FRecordFields::Of(msg);
   for (const FEntry& e : entries_) {
-    if (!e.valid || !(e.inputs == inputs) || e.rest != subject) continue;
+    uint16_t partNo = 0;
+    if (!e.valid || e.extensions != &extensions || !(e.in == in) || e.raw.size() != subject.size() ||
+        !Matches(e, subject, partNo))
+      continue;
     subject = e.tmpl;
     fileName = e.fileName;
-    msg.FFlags = e.flags;
-    msg.FLines = e.lines;
-    msg.FPartSize = e.partSize;
-    msg.FFileSize = e.fileSize;
-    msg.FFileNo = e.fileNo;
-    msg.FFileTotal = e.fileTotal;
+    e.out.ApplyTo(msg);
+    msg.FPartNo = partNo;
     return;
   }
   FEntry& e = entries_[next_];
   next_ = (next_ + 1) % entries_.size();
   e.valid = false;
-  e.rest = subject;
-  analysis.RunFromPartNumber(fileName);
+  e.raw = subject;
+  TAnalysis analysis(msg, subject, extensions);
+  analysis.Run(fileName);
   if (analysis.Logged()) return;
-  e = FEntry{true, inputs, std::move(e.rest), subject, fileName, msg.FFlags, msg.FLines, msg.FPartSize,
-             msg.FFileSize, msg.FFileNo, msg.FFileTotal};
+  e.extensions = &extensions;
+  e.in = in;
+  e.partRun = analysis.PartRun();
+  e.tmpl = subject;
+  e.fileName = fileName;
+  e.out = FRecordFields::Of(msg);
+  e.valid = true;
 }
 
 }  // namespace zev

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "db/MsgData.h"
 #include "filters/ExtList.h"
@@ -24,32 +25,32 @@ namespace zev {
 void AnalyzeSubject(FMsgData& msg, std::string& subject, std::string& fileName, const TExtList& extensions);
 
 // AnalyzeSubject for a run of headers, with exactly its results. The parts of one file
-// differ only in their part number, and everything after the part number is found depends
-// only on the text with the number taken out and a few record fields; the analyzer
-// remembers that second half for the last few files it met. One analyzer per thread.
+// differ only in their part number; the analyzer remembers the last few files' results
+// and gives a part whose subject and record match one of them in all but the digits of
+// that number the remembered result with its own part number. One analyzer per thread.
 class TSubjectAnalyzer {
  public:
   void Analyze(FMsgData& msg, std::string& subject, std::string& fileName, const TExtList& extensions);
 
  private:
-  // Everything the second half reads besides the text.
-  struct FSubjectInputs {
-    const TExtList* extensions = nullptr;
+  // The record fields the analysis reads or writes.
+  struct FRecordFields {
     uint32_t flags = 0, lines = 0, partSize = 0, fileSize = 0;
-    uint16_t partTotal = 0, fileNo = 0, fileTotal = 0;
-    bool lastPart = false;
-    bool operator==(const FSubjectInputs&) const = default;
+    uint16_t partNo = 0, partTotal = 0, fileNo = 0, fileTotal = 0;
+    bool operator==(const FRecordFields&) const = default;
+    static FRecordFields Of(const FMsgData& m);
+    void ApplyTo(FMsgData& m) const;
   };
   struct FEntry {
     bool valid = false;
-    FSubjectInputs inputs;
-    std::string rest;  // the text once the part number is a code
-    // What the second half made of them.
+    const TExtList* extensions = nullptr;
+    std::string raw;    // the subject as it came
+    FRecordFields in;   // and the record
+    int partRun = -1;   // which digit run of `raw` was the part number
     std::string tmpl, fileName;
-    uint32_t flags = 0, lines = 0, partSize = 0, fileSize = 0;
-    uint16_t fileNo = 0, fileTotal = 0;
+    FRecordFields out;
   };
-  static FSubjectInputs InputsOf(const FMsgData& m, const TExtList& extensions);
+  static bool Matches(const FEntry& e, std::string_view subject, uint16_t& partNo);
 
   std::array<FEntry, 4> entries_{};
   size_t next_ = 0;

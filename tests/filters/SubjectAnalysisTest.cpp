@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "core/Log.h"
 #include "filters/SubjectAnalysis.h"
 
 using namespace zev;
@@ -201,6 +203,16 @@ TEST(SubjectAnalysis, AnalyzerMatchesTheDirectAnalysisOverRunsOfParts) {
   // Only the record's sizes differ: the size in the text is taken for the one, not the other.
   for (uint32_t size : {1234575u, 5000u, 1234575u})
     run.push_back({"Report 2006 final.pdf 1234567 bytes", 27437, size, size, 0, &plain});
+  // Subjects one after the other that differ in digits other than the part number, or in
+  // a part number that fails one of the analysis's tests where the one before passed.
+  for (const char* subject :
+       {"[1/3] - \"same.rar\" yEnc (1/4)", "[2/3] - \"same.rar\" yEnc (1/4)", "x (1/5)", "x (0/5)", "x (1/5)",
+        "x (6/5)", "x (4/5)", "x (5/5)", "x (1/6)", "x (9/12)", "x (10/12)", "x (11/12)", "x (12/12)",
+        "x (1/5) 2000 bytes", "x (1/5) 3000 bytes", "x 12 (3/5)", "x 13 (3/5)", "file1.rar (1/5)", "file2.rar (1/5)",
+        "(1/5) (2/5)", "(3/5) (2/5)", "(3/5) (4/5)", "(3/5) [4/5]", "(3/5) [3/5]", "12345 (1/5)", "12346 (1/5)",
+        "Re:  a   b (1/5)", "Re:  a   b (2/5)", "\x03 a  yEnc (1/5)", "\x03 a  yEnc (2/5)", "a 1/5", "a 2/5", "a 5/5",
+        "a (000001/5)", "a (000002/5)", "a (1/5)", "1 (1/5)", "(1/3) 150000 bytes", "(2/3) 150000 bytes", "(3/3) 150000 bytes"})
+    run.push_back({subject, 100, 4410, 4410, 0, &plain});
   // Interleaved files, as several posters' headers arrive mixed, more than the analyzer holds.
   const size_t files = run.size();
   for (size_t i = 0; i < files; i += 7)
@@ -221,6 +233,30 @@ TEST(SubjectAnalysis, AnalyzerMatchesTheDirectAnalysisOverRunsOfParts) {
     EXPECT_EQ(std::memcmp(&remembered, &direct, sizeof direct), 0)
         << h.subject << ": flags " << FlagNames(remembered.FFlags) << " / " << FlagNames(direct.FFlags);
   }
+}
+
+// A result whose analysis wrote a log entry is not remembered: each such subject is
+// reported again.
+TEST(SubjectAnalysis, AnalyzerLogsEveryOverflowingSize) {
+  static const TExtList plain = TExtList::Create({});
+  const std::string path = ::testing::TempDir() + "zev_subject_analyzer.log";
+  std::remove(path.c_str());
+  SetErrorLogPath(path);
+  SetWarningsLevel(TWarningsLevel::Verbose);
+  TSubjectAnalyzer analyzer;
+  for (int i = 0; i < 2; ++i) {
+    FMsgData m{};
+    std::string subject = "x 123456789012345678901234567890 bytes (1/2)", name;
+    analyzer.Analyze(m, subject, name, plain);
+  }
+  std::ifstream in(path);
+  std::string line;
+  int entries = 0;
+  while (std::getline(in, line)) entries += line.find("Integer Overflow") != std::string::npos;
+  EXPECT_EQ(entries, 2);
+  SetErrorLogPath({});
+  SetWarningsLevel(TWarningsLevel::Normal);
+  TakePendingReport();
 }
 
 TEST(SubjectAnalysis, HostileLongSubjectStaysLinearAndBounded) {
