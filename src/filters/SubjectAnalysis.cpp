@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
 #include "core/Log.h"
 
@@ -476,6 +478,18 @@ void TSubjectAnalyzer::FRecordFields::ApplyTo(FMsgData& m) const {
   m.FFileTotal = fileTotal;
 }
 
+// Where the digit run numbered `run` (from 0) lies in `text`.
+std::pair<size_t, size_t> TSubjectAnalyzer::DigitRun(std::string_view text, int run) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!IsDigit(static_cast<unsigned char>(text[i]))) continue;
+    size_t end = i;
+    while (end < text.size() && IsDigit(static_cast<unsigned char>(text[end]))) ++end;
+    if (run-- == 0) return {i, end};
+    i = end;
+  }
+  return {std::string_view::npos, std::string_view::npos};
+}
+
 // The subject differs from the remembered one at most in the digits of its part number,
 // and the new number keeps every test the analysis makes of it (at least 1, at most the
 // part count, equal to it or not): the analysis would give the same with this part
@@ -483,20 +497,16 @@ void TSubjectAnalyzer::FRecordFields::ApplyTo(FMsgData& m) const {
 bool TSubjectAnalyzer::Matches(const FEntry& e, std::string_view subject, uint16_t& partNo) {
   const std::string_view old = e.raw;
   partNo = e.out.partNo;
-  size_t first = 0;
-  while (first < subject.size() && subject[first] == old[first]) ++first;
-  if (first == subject.size()) return true;
-  if (e.partRun < 0) return false;
-  size_t last = subject.size() - 1;
-  while (subject[last] == old[last]) --last;
-  for (size_t i = first; i <= last; ++i)
-    if (!IsDigit(static_cast<unsigned char>(subject[i])) || !IsDigit(static_cast<unsigned char>(old[i]))) return false;
-  size_t start = first, end = last + 1;
-  while (start > 0 && IsDigit(static_cast<unsigned char>(subject[start - 1]))) --start;
-  while (end < subject.size() && IsDigit(static_cast<unsigned char>(subject[end]))) ++end;
-  if (end - start > 5 || DigitRunsBefore(subject, start) != e.partRun) return false;
+  if (e.partStart == std::string_view::npos) return subject == old;
+  const size_t start = e.partStart, end = e.partEnd;
+  if (subject.substr(0, start) != old.substr(0, start) || subject.substr(end) != old.substr(end)) return false;
+  // The characters around the run are the old ones, which ended the old run: the new
+  // text's run is the same span, and the same in the count of runs.
   uint32_t x = 0;
-  for (size_t i = start; i < end; ++i) x = x * 10 + static_cast<uint32_t>(subject[i] - '0');
+  for (size_t i = start; i < end; ++i) {
+    if (!IsDigit(static_cast<unsigned char>(subject[i]))) return false;
+    x = x * 10 + static_cast<uint32_t>(subject[i] - '0');
+  }
   const uint32_t was = e.out.partNo, total = e.out.partTotal;
   if (x > total || (x >= 1) != (was >= 1) || (x == total) != (was == total)) return false;
   partNo = static_cast<uint16_t>(x);
@@ -505,7 +515,10 @@ bool TSubjectAnalyzer::Matches(const FEntry& e, std::string_view subject, uint16
 
 void TSubjectAnalyzer::Analyze(FMsgData& msg, std::string& subject, std::string& fileName, const TExtList& extensions) {
   const FRecordFields in = FRecordFields::Of(msg);
-  for (const FEntry& e : entries_) {
+  // The file of the last header first: its parts usually come one after the other.
+  for (size_t k = 0; k < entries_.size(); ++k) {
+    const size_t i = (last_ + k) % entries_.size();
+    const FEntry& e = entries_[i];
     uint16_t partNo = 0;
     if (!e.valid || e.extensions != &extensions || !(e.in == in) || e.raw.size() != subject.size() ||
         !Matches(e, subject, partNo))
@@ -514,8 +527,10 @@ void TSubjectAnalyzer::Analyze(FMsgData& msg, std::string& subject, std::string&
     fileName = e.fileName;
     e.out.ApplyTo(msg);
     msg.FPartNo = partNo;
+    last_ = i;
     return;
   }
+  last_ = next_;
   FEntry& e = entries_[next_];
   next_ = (next_ + 1) % entries_.size();
   e.valid = false;
@@ -525,7 +540,9 @@ void TSubjectAnalyzer::Analyze(FMsgData& msg, std::string& subject, std::string&
   if (analysis.Logged()) return;
   e.extensions = &extensions;
   e.in = in;
-  e.partRun = analysis.PartRun();
+  // Digits of more than 9 places could overflow when read, and no part number has them.
+  std::tie(e.partStart, e.partEnd) = DigitRun(e.raw, analysis.PartRun());
+  if (e.partEnd - e.partStart > 9) return;
   e.tmpl = subject;
   e.fileName = fileName;
   e.out = FRecordFields::Of(msg);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "db/MsgData.h"
 #include "filters/ExtList.h"
@@ -46,14 +47,15 @@ class TSubjectAnalyzer {
     const TExtList* extensions = nullptr;
     std::string raw;    // the subject as it came
     FRecordFields in;   // and the record
-    int partRun = -1;   // which digit run of `raw` was the part number
+    size_t partStart = 0, partEnd = 0;  // where in `raw` the part number stood, npos when nowhere
     std::string tmpl, fileName;
     FRecordFields out;
   };
+  static std::pair<size_t, size_t> DigitRun(std::string_view text, int run);
   static bool Matches(const FEntry& e, std::string_view subject, uint16_t& partNo);
 
   std::array<FEntry, 4> entries_{};
-  size_t next_ = 0;
+  size_t next_ = 0, last_ = 0;
 };
 
 }  // namespace zev

@@ -211,7 +211,7 @@ TEST(SubjectAnalysis, AnalyzerMatchesTheDirectAnalysisOverRunsOfParts) {
         "x (1/5) 2000 bytes", "x (1/5) 3000 bytes", "x 12 (3/5)", "x 13 (3/5)", "file1.rar (1/5)", "file2.rar (1/5)",
         "(1/5) (2/5)", "(3/5) (2/5)", "(3/5) (4/5)", "(3/5) [4/5]", "(3/5) [3/5]", "12345 (1/5)", "12346 (1/5)",
         "Re:  a   b (1/5)", "Re:  a   b (2/5)", "\x03 a  yEnc (1/5)", "\x03 a  yEnc (2/5)", "a 1/5", "a 2/5", "a 5/5",
-        "a (000001/5)", "a (000002/5)", "a (1/5)", "1 (1/5)", "(1/3) 150000 bytes", "(2/3) 150000 bytes", "(3/3) 150000 bytes"})
+        "a (000001/5)", "a (000002/5)", "a (1/5)", "1 (1/5)", "x (01/50)", "x (0:/50)", "a (0000000001/5)", "a (4294967297/5)", "(1/3) 150000 bytes", "(2/3) 150000 bytes", "(3/3) 150000 bytes"})
     run.push_back({subject, 100, 4410, 4410, 0, &plain});
   // Interleaved files, as several posters' headers arrive mixed, more than the analyzer holds.
   const size_t files = run.size();
