@@ -33,6 +33,7 @@ class TPoolSlots final : public TManagedSlots {
   }
   bool WorkAvailable(TServer& slot) override { return source_.WorkAvailable(slot); }
   void Stop(TServer& slot) override { pool_.StopSlots(slot, false, false); }
+  void Nudge(TServer& slot) override { pool_.WithConnection(slot, [](TConnection& c) { c.NudgeForWork(); }); }
 
  private:
   TConnectionPool& pool_;

@@ -96,7 +96,9 @@ void TConnMgrPass::StartPhase(TServer& server, int64_t live, int64_t limit, bool
     TServer& slot = *child;
     if (!slot.IsSlot()) continue;
     const TConnState state = slot.State();
-    // A connection that is still getting ready, or ready, takes the work itself.
+    // A connection that is still getting ready, or ready, takes the work itself; a ready
+    // one hears of it now rather than at its next idle tick.
+    if (state == csReady && slots_.HasConnection(slot) && slots_.WorkAvailable(slot)) slots_.Nudge(slot);
     if (kAliveIdleStates.Contains(state) && !server.Has(sfParallelConnects)) return;
     if (state == csError || state == csUserDisconnected || slots_.UserDisconnectPending(slot) ||
         slots_.HasConnection(slot) || slot.Paused)

@@ -22,6 +22,8 @@ class TManagedSlots {
   virtual bool WorkAvailable(TServer& slot) = 0;
   // Asks an automatic connection to leave (not by the user, not forced).
   virtual void Stop(TServer& slot) = 0;
+  // Tells the slot's ready connection that work is waiting, so it asks for it now.
+  virtual void Nudge(TServer& slot) = 0;
 };
 
 struct FPassResult {

@@ -65,6 +65,9 @@ class TConnection final : public TConnectionFace, public TSlotConnection {
   void RequestDisconnect(bool byUser, bool force, const std::function<bool()>& confirmForce = {});
   // A new start of the slot cancels a pending automatic or user request.
   void CancelDisconnectRequest() { disconnectRequest_ = drNone; }
+  // New work may be waiting: a connection that is ready and has nothing to do asks the
+  // source at once instead of at its next idle tick, up to a second later.
+  void NudgeForWork();
 
   // TConnectionFace
   TServer& Slot() const override { return slot_; }
@@ -126,6 +129,8 @@ class TConnection final : public TConnectionFace, public TSlotConnection {
   void HandBlock(FFramedBlock&& block);
   void NoInputTick();
   void AskForWork();
+  void AskForWorkIfIdle();
+  void OnNudge();
   void BrokenConnection(int code);
   void ProtocolError(const std::string& text);
   void EndLoop(TLoopEnd how) { loopEnd_ = how; }
@@ -149,6 +154,7 @@ class TConnection final : public TConnectionFace, public TSlotConnection {
   std::atomic<bool> programEnding_{false};
   std::atomic<bool> ended_{false};
   std::atomic<TDisconnectRequest> disconnectRequest_{drNone};
+  std::atomic<bool> nudged_{false};
   std::atomic<TQueueItem*> currentItem_{nullptr};
   std::atomic<uint32_t> firstArtNo_{0};
   platform::TWakeEvent stop_;

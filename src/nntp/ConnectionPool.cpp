@@ -32,7 +32,10 @@ int TConnectionPool::StartOnSlot(TServer& slot, bool automatic) {
     // The user's start adopts a running automatic connection: it stays when work runs out.
     if (!automatic) slot.AutoStarted = false;
     if (slot.State() != csUserDisconnected)
-      if (TConnection* running = FindLocked(slot)) running->CancelDisconnectRequest();
+      if (TConnection* running = FindLocked(slot)) {
+        running->CancelDisconnectRequest();
+        running->NudgeForWork();
+      }
     return 0;
   }
   // Slots in error or disconnected by the user wait for the user.

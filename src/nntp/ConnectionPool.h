@@ -34,9 +34,9 @@ class TConnectionPool {
   // Starts connections below `node` (a slot, server, folder or root): at most `count`, or
   // all with a negative count; returns how many it started. An automatic start takes only
   // idle slots and marks them AutoStarted; the user's start also restarts slots in error
-  // or disconnected by the user. A slot whose connection is still running keeps it, and
-  // a pending disconnect request of that connection is cancelled. A slot never gets a
-  // second connection.
+  // or disconnected by the user. A slot whose connection is still running keeps it, a
+  // pending disconnect request of that connection is cancelled, and a ready connection
+  // asks for work at once. A slot never gets a second connection.
   int StartSlot(TServer& node, bool automatic, int count);
   // Stops the connections below `node`, the last slot first. Without `force` a busy
   // connection finishes its item first (see TConnection::RequestDisconnect).

@@ -55,6 +55,7 @@ void TConnection::ReceiveLoop() {
         break;
       case wrWoken:
         wake_.Clear();
+        if (nudged_.exchange(false)) OnNudge();
         break;
       case wrTimeout:
         NoInputTick();
@@ -266,7 +267,24 @@ void TConnection::NoInputTick() {
       return EndLoop(leRetry);
     }
   }
-  if (state == csReady && !responsePending_ && !target_) AskForWork();
+  AskForWorkIfIdle();
+}
+
+void TConnection::NudgeForWork() {
+  // The flag goes up before the wake, so the loop that clears the wake still sees it.
+  nudged_.store(true);
+  wake_.Signal();
+}
+
+void TConnection::OnNudge() {
+  // The handler may still be finishing the answer after which the source had no work for
+  // us: it ends at once, and a question asked before it has would be turned away.
+  if (slot_.State() == csReady && handler_) handler_->WaitIdle();
+  AskForWorkIfIdle();
+}
+
+void TConnection::AskForWorkIfIdle() {
+  if (slot_.State() == csReady && !responsePending_ && !target_) AskForWork();
 }
 
 void TConnection::AskForWork() {

@@ -19,6 +19,7 @@ class TFakeSlots : public TManagedSlots {
   bool UserDisconnectPending(const TServer& slot) override { return userPending.count(&slot) > 0; }
   bool WorkAvailable(TServer& slot) override { return withWork.count(&slot.NewsServer()) > 0; }
   void Stop(TServer& slot) override { stopped.push_back(&slot); }
+  void Nudge(TServer& slot) override { nudged.push_back(&slot); }
 
   // A live connection in `state` on the slot.
   void Live(TServer& slot, TConnState state, bool automatic = true) {
@@ -28,7 +29,7 @@ class TFakeSlots : public TManagedSlots {
   }
 
   std::set<const TServer*> connected, pending, userPending, withWork;
-  std::vector<TServer*> stopped;
+  std::vector<TServer*> stopped, nudged;
 };
 
 class TConnMgrPassTest : public ::testing::Test {
@@ -149,4 +150,18 @@ TEST_F(TConnMgrPassTest, SlotsThatMustNotBeStarted) {
     EXPECT_EQ(Pass().startCandidate, nullptr) << c.name;
     tree_.FreeServerNodes(&root);
   }
+}
+
+TEST_F(TConnMgrPassTest, ReadyConnectionHearsOfWorkAtOnce) {
+  TServer& root = Folder(100);
+  TServer& server = Server(root, 3);
+  slots_.Live(Slot(server, 0), csArticle);
+  slots_.Live(Slot(server, 1), csReady);
+  slots_.Live(Slot(server, 2), csConnecting);
+  Pass();
+  EXPECT_TRUE(slots_.nudged.empty()) << "no work, nothing to tell";
+  slots_.withWork.insert(&server);
+  const FPassResult result = Pass();
+  EXPECT_EQ(slots_.nudged, std::vector<TServer*>{&Slot(server, 1)}) << "only the ready one, which is idle";
+  EXPECT_EQ(result.startCandidate, nullptr) << "it takes the work itself";
 }

@@ -78,7 +78,7 @@ class TConnectionHarness : public testserver::TNewsServerFixture {
     FConnectionEnv env;
     env.source = &source_;
     env.feed = &feed_;
-    env.second = kTestSecond;
+    env.second = second_;
     env.logDir = dir_ + "logs";
     env.tls = tls_;
     return env;
@@ -93,6 +93,7 @@ class TConnectionHarness : public testserver::TNewsServerFixture {
   std::string LogText() const { return log_->Text(); }
 
   std::string dir_;
+  std::chrono::milliseconds second_ = kTestSecond;  // set before the pool is made
   std::unique_ptr<TCapturedLog> log_;
   TZevIniFile ini_{""};
   TServerTree tree_{ini_};

@@ -47,6 +47,27 @@ class TConnectionTest : public TConnectionHarness {
 
 }  // namespace
 
+TEST_F(TConnectionTest, ReadyConnectionTakesNewWorkWhenStartedAgain) {
+  // A "second" far longer than the test: the connection never reaches an idle tick, so
+  // only the nudge of a new start can hand it work added while it waited.
+  second_ = std::chrono::minutes(10);
+  TServer& server = AddServer({.idle = 4});
+  ASSERT_EQ(Pool().StartSlot(SlotOf(server), false, 1), 1);
+  ASSERT_TRUE(source_.WaitNextCalls(1));
+  source_.Add("body <m1@t>");
+  bool done = false;
+  // Started again until the item is done: a nudge that meets the connection still busy
+  // with its first question is not lost for good, it only waits for the next start.
+  for (int i = 0; i < 100 && !done; ++i) {
+    EXPECT_EQ(Pool().StartSlot(SlotOf(server), false, 1), 0) << "the slot keeps its connection";
+    done = source_.WaitAllDone(std::chrono::milliseconds(200));
+  }
+  EXPECT_TRUE(done);
+  EXPECT_EQ(source_.ItemAt(0).code, 222);
+  Pool().TerminateAll(false);
+  EXPECT_TRUE(WaitEnded());
+}
+
 TEST_F(TConnectionTest, FirstConnectionListsTheGroupsThenTakesWork) {
   setenv("TZ", "UTC0", 1);
   tzset();
