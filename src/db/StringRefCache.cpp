@@ -10,9 +10,15 @@ TDataPointer TStringRefCache::Find(const TBTree& list, std::string_view text, ui
     Clear();
     return 0;
   }
-  auto it = places_.find(text);
-  if (it == places_.end()) return 0;
   epoch = epoch_;
+  // The parts of one file come one after the other: their text is mostly the last one.
+  if (lastPlace_ != 0 && text == last_) return lastPlace_;
+  auto it = places_.find(text);
+  if (it == places_.end()) {
+    epoch = 0;
+    return 0;
+  }
+  SetLast(text, it->second);
   return it->second;
 }
 
@@ -23,10 +29,18 @@ void TStringRefCache::Remember(const TBTree& list, uint64_t epoch, std::string_v
     epoch_ = epoch;
   }
   places_.insert_or_assign(std::string(text), dp);
+  SetLast(text, dp);
+}
+
+void TStringRefCache::SetLast(std::string_view text, TDataPointer dp) {
+  last_.assign(text);
+  lastPlace_ = dp;
 }
 
 void TStringRefCache::Clear() {
   places_.clear();
+  last_.clear();
+  lastPlace_ = 0;
   list_ = nullptr;
   epoch_ = 0;
 }

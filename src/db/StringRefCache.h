@@ -35,9 +35,14 @@ class TStringRefCache {
   // Enough for the files a refresh block is working on; past it the cache starts again.
   static constexpr size_t kCapacity = 4096;
 
+  void SetLast(std::string_view text, TDataPointer dp);
+
   const TBTree* list_ = nullptr;
   uint64_t epoch_ = 0;
   std::unordered_map<std::string, TDataPointer, FHash, std::equal_to<>> places_;
+  // The entry of places_ found or learnt last, compared before hashing.
+  std::string last_;
+  TDataPointer lastPlace_ = 0;
 };
 
 }  // namespace zev
