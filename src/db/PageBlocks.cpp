@@ -18,15 +18,35 @@ void TPageBlocks::FFree::operator()(uint8_t* p) const { std::free(p); }
 TPageBlocks::TPageBlocks(bool largeBlocks)
     : blockBytes_(largeBlocks ? kHugePage : kSmallBlock), used_(largeBlocks ? kHugePage : kSmallBlock) {}
 
+TPageBlocks::~TPageBlocks() {
+  if (prepared_.valid()) prepared_.wait();
+}
+
+TPageBlocks::TBlock TPageBlocks::NewBlock(size_t bytes) {
+  const size_t alignment = bytes == kHugePage ? kHugePage : 4096;
+  TBlock block(static_cast<uint8_t*>(std::aligned_alloc(alignment, bytes)));
+  if (!block) throw std::bad_alloc();
+  // Only a hint: without huge pages the block works the same, page by page.
+  if (bytes == kHugePage) ::madvise(block.get(), bytes, MADV_HUGEPAGE);
+  return block;
+}
+
+TPageBlocks::TBlock TPageBlocks::NextBlock() {
+  if (prepared_.valid()) return prepared_.get();  // rethrows the preparer's bad_alloc
+  return NewBlock(blockBytes_);
+}
+
 uint8_t* TPageBlocks::Take(size_t bytes) {
   if (used_ + bytes > blockBytes_) {
-    const size_t alignment = blockBytes_ == kHugePage ? kHugePage : 4096;
-    auto* block = static_cast<uint8_t*>(std::aligned_alloc(alignment, blockBytes_));
-    if (!block) throw std::bad_alloc();
-    blocks_.emplace_back(block);
-    // Only a hint: without huge pages the block works the same, page by page.
-    if (blockBytes_ == kHugePage) ::madvise(block, blockBytes_, MADV_HUGEPAGE);
+    blocks_.push_back(NextBlock());
     used_ = 0;
+    if (blockBytes_ == kHugePage) {
+      prepared_ = std::async(std::launch::async, [bytes = blockBytes_] {
+        TBlock block = NewBlock(bytes);
+        std::memset(block.get(), 0, bytes);
+        return block;
+      });
+    }
   }
   uint8_t* p = blocks_.back().get() + used_;
   used_ += bytes;

@@ -3,8 +3,14 @@
 // visited in no order at all, and with one small allocation per buffer nearly every visit
 // of a large cache missed the TLB; blocks of 2 MiB may be backed by huge pages instead.
 // Buffers are never given back one by one: the cache keeps its pool until it goes.
+//
+// The first write to fresh memory makes the system find and clear it, which for a large
+// cache growing during a refresh took a noticeable share of the storing thread. Once a
+// large cache has begun its first block, the next one is made and written to on another
+// thread, so the cache's own thread finds it ready.
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -14,6 +20,11 @@ class TPageBlocks {
  public:
   // `largeBlocks`: the cache will hold many pages, worth whole huge pages.
   explicit TPageBlocks(bool largeBlocks);
+  // Waits for a block still being prepared.
+  ~TPageBlocks();
+  TPageBlocks(const TPageBlocks&) = delete;
+  TPageBlocks& operator=(const TPageBlocks&) = delete;
+
   // `bytes` (a multiple of the page size, at most 64 KiB) of zeroed memory, aligned to a
   // page, valid until this object goes.
   uint8_t* Take(size_t bytes);
@@ -22,9 +33,15 @@ class TPageBlocks {
   struct FFree {
     void operator()(uint8_t* p) const;
   };
+  using TBlock = std::unique_ptr<uint8_t, FFree>;
+  static TBlock NewBlock(size_t bytes);
+  // The block prepared in the background when there is one, else a new one made here.
+  TBlock NextBlock();
+
   size_t blockBytes_;
   size_t used_;
-  std::vector<std::unique_ptr<uint8_t, FFree>> blocks_;
+  std::vector<TBlock> blocks_;
+  std::future<TBlock> prepared_;  // large blocks only: the block after the current one
 };
 
 }  // namespace zev

@@ -3,10 +3,12 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "db/BTreeFormat.h"
+#include "db/PageBlocks.h"
 #include "db/PageCache.h"
 #include "DbTestUtil.h"
 
@@ -65,6 +67,26 @@ TEST(PageCache, PinnedPagesStayWhileThePoolTurnsOver) {
       EXPECT_EQ(Marker(held[j]), PagePositionAt(pinned[j]));
       EXPECT_EQ(cache.Get(PagePositionAt(pinned[j])).Data(), where[j]);
     }
+  }
+}
+
+// Buffers from one block after another (the large kind prepares each next block on
+// another thread): every buffer comes zeroed and aligned, and none overlaps another.
+TEST(PageBlocks, BuffersAreZeroedAlignedAndApartAcrossBlocks) {
+  for (bool large : {false, true}) {
+    SCOPED_TRACE(large);
+    TPageBlocks blocks(large);
+    std::vector<uint8_t*> taken;
+    const size_t count = (size_t{5} << 20) / kPageSize;  // past two huge blocks
+    for (size_t i = 0; i < count; ++i) {
+      uint8_t* p = blocks.Take(kPageSize);
+      ASSERT_EQ(reinterpret_cast<uintptr_t>(p) % 4096, 0u);
+      ASSERT_TRUE(std::all_of(p, p + kPageSize, [](uint8_t b) { return b == 0; })) << i;
+      std::memset(p, static_cast<int>(i % 251) + 1, kPageSize);
+      taken.push_back(p);
+    }
+    for (size_t i = 0; i < count; ++i)
+      ASSERT_TRUE(std::all_of(taken[i], taken[i] + kPageSize, [&](uint8_t b) { return b == i % 251 + 1; })) << i;
   }
 }
 
