@@ -6,7 +6,6 @@
 #include <string>
 
 #include "core/Log.h"
-#include "core/TextUtil.h"
 
 namespace zev {
 namespace {
@@ -46,10 +45,10 @@ std::string LeadingLetters(std::string_view word) {
 
 // A weekday written without its comma would otherwise be read as a month ("sat" as
 // September, "mon" as March).
-bool IsWeekday(const std::string& word) {
+bool IsWeekday(std::string_view word) {
   if (word.size() < 3) return false;
   for (const char* d : kWeekdays)
-    if (word.compare(0, 3, d) == 0) return true;
+    if (Lower(word[0]) == d[0] && Lower(word[1]) == d[1] && Lower(word[2]) == d[2]) return true;
   return false;
 }
 
@@ -200,7 +199,7 @@ TDateTime ParseHeaderDate(std::string_view text) {
       if (s.wordStart == std::string_view::npos) s.wordStart = pos;
     } else if (c == ' ') {
       if (s.wordStart != std::string_view::npos) {
-        std::string word = LowerAscii(text.substr(s.wordStart, pos - s.wordStart));
+        const std::string_view word = text.substr(s.wordStart, pos - s.wordStart);
         if (s.month == 0 && !IsWeekday(word)) s.month = MonthFromName(word);
         s.wordStart = std::string_view::npos;
       } else {
