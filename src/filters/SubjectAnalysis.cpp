@@ -540,7 +540,8 @@ void TSubjectAnalyzer::Analyze(FMsgData& msg, std::string& subject, std::string&
   if (analysis.Logged()) return;
   e.extensions = &extensions;
   e.in = in;
-  // Digits of more than 9 places could overflow when read, and no part number has them.
+  // A part number of more than 9 digits (leading zeros) could overflow when read back;
+  // such a subject is simply not remembered.
   std::tie(e.partStart, e.partEnd) = DigitRun(e.raw, analysis.PartRun());
   if (e.partEnd - e.partStart > 9) return;
   e.tmpl = subject;
