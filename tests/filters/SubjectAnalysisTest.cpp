@@ -53,11 +53,15 @@ class SubjectCases : public ::testing::TestWithParam<FSubjectCase> {};
 TEST_P(SubjectCases, TakesTheSubjectApart) {
   const FSubjectCase& c = GetParam();
   static const TExtList extensions = TExtList::Create({});
-  FMsgData m{};
-  m.FLines = c.lines;
-  m.FPartSize = c.partSize;
-  m.FFileSize = c.fileSize;
-  m.FFlags = c.flags;
+  auto record = [&c] {
+    FMsgData r{};
+    r.FLines = c.lines;
+    r.FPartSize = c.partSize;
+    r.FFileSize = c.fileSize;
+    r.FFlags = c.flags;
+    return r;
+  };
+  FMsgData m = record();
   std::string subject = c.subject, fileName = "stale";
   AnalyzeSubject(m, subject, fileName, extensions);
   EXPECT_EQ(subject, c.tmpl);
@@ -73,11 +77,7 @@ TEST_P(SubjectCases, TakesTheSubjectApart) {
   // The analyzer gives the same, when it analyses and when it remembers.
   TSubjectAnalyzer analyzer;
   for (int pass = 0; pass < 2; ++pass) {
-    FMsgData a{};
-    a.FLines = c.lines;
-    a.FPartSize = c.partSize;
-    a.FFileSize = c.fileSize;
-    a.FFlags = c.flags;
+    FMsgData a = record();
     std::string s = c.subject, name = "stale";
     analyzer.Analyze(a, s, name, extensions);
     EXPECT_EQ(s, subject) << "pass " << pass;
@@ -211,7 +211,8 @@ TEST(SubjectAnalysis, AnalyzerMatchesTheDirectAnalysisOverRunsOfParts) {
         "x (1/5) 2000 bytes", "x (1/5) 3000 bytes", "x 12 (3/5)", "x 13 (3/5)", "file1.rar (1/5)", "file2.rar (1/5)",
         "(1/5) (2/5)", "(3/5) (2/5)", "(3/5) (4/5)", "(3/5) [4/5]", "(3/5) [3/5]", "12345 (1/5)", "12346 (1/5)",
         "Re:  a   b (1/5)", "Re:  a   b (2/5)", "\x03 a  yEnc (1/5)", "\x03 a  yEnc (2/5)", "a 1/5", "a 2/5", "a 5/5",
-        "a (000001/5)", "a (000002/5)", "a (1/5)", "1 (1/5)", "x (01/50)", "x (0:/50)", "a (0000000001/5)", "a (4294967297/5)", "(1/3) 150000 bytes", "(2/3) 150000 bytes", "(3/3) 150000 bytes"})
+        "a (000001/5)", "a (000002/5)", "a (1/5)", "1 (1/5)", "x (01/50)", "x (0:/50)", "a (0000000001/5)",
+        "a (4294967297/5)", "(1/3) 150000 bytes", "(2/3) 150000 bytes", "(3/3) 150000 bytes"})
     run.push_back({subject, 100, 4410, 4410, 0, &plain});
   // Interleaved files, as several posters' headers arrive mixed, more than the analyzer holds.
   const size_t files = run.size();
