@@ -209,7 +209,9 @@ TEST_F(TLimitTest, ConnectionsOverTheLimitAreTurnedAway) {
   EXPECT_EQ(first.Connect("127.0.0.1", Port()).code, 200);
   EXPECT_EQ(second.Connect("127.0.0.1", Port()).line, "400 Too many connections, try again later");
   first.Close();
+  // Both the first and the turned-away connection count until their workers end.
   ClosedTranscript(1);
+  ClosedTranscript(2);
   EXPECT_EQ(second.Connect("127.0.0.1", Port()).code, 200) << "room again";
 }
 
