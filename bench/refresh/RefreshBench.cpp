@@ -49,6 +49,7 @@ class TBlockSignal : public TResponseTarget {
     std::lock_guard lock(mutex_);
     changed_.notify_all();
   }
+  std::unique_ptr<FPreparedBlock> Prepare(const FResponseBlock& b) override { return inner_.Prepare(b); }
   template <typename Pred>
   bool WaitFor(Pred done) {
     std::unique_lock lock(mutex_);

@@ -17,6 +17,7 @@
 //   SetReady and DisconnectNow are safe from any thread.
 // - A connection never holds a lock of its own while it calls the source or a target.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,11 @@ constexpr const char* BlockTypeName(TBlockType type) {
   }
 }
 
+// What a target made of a block ahead of handling it (see TResponseTarget::Prepare).
+struct FPreparedBlock {
+  virtual ~FPreparedBlock() = default;
+};
+
 // One block of a response. The views point into the connection's buffer and are valid
 // only during the call; a target that keeps anything copies it.
 struct FResponseBlock {
@@ -70,6 +76,8 @@ struct FResponseBlock {
   // The connection's previous item ended early (broken connection, time-out): whatever
   // the target had collected of it is incomplete.
   bool partial = false;
+  // The target's own Prepare result for this block, or null: it may then do the work itself.
+  const FPreparedBlock* prepared = nullptr;
 };
 
 // Receives the response data of the commands it was named the target of.
@@ -79,6 +87,10 @@ class TResponseTarget {
   // On the connection's response-handler thread. An exception is logged with the block's
   // fields; the connection goes on with its next block.
   virtual void HandleResponse(TConnectionFace& connection, const FResponseBlock& block) = 0;
+  // On the connection's own thread, while the handler thread still works on the block
+  // before: work that needs nothing but the block itself (parsing) can be done here, so
+  // the two threads share it. Must not touch the target's state and must not throw.
+  virtual std::unique_ptr<FPreparedBlock> Prepare(const FResponseBlock&) { return nullptr; }
 };
 
 // The newsgroup list as a connection's start-up sees it: the first connection to a server

@@ -39,12 +39,12 @@ void DumpResponse(const char* handler, TConnectionFace& connection, const std::s
   }
 }
 
-namespace {
-
 std::string_view FirstWord(std::string_view command) {
   size_t end = command.find(' ');
   return command.substr(0, end);
 }
+
+namespace {
 
 // The text after the command word ("group alt.test" gives "alt.test").
 std::string Argument(std::string_view command) {

@@ -86,6 +86,9 @@ class TArtList : public TResponseTarget, public TQueueHeaderObserver {
 
   // Every response block of the queue's header and article commands.
   void HandleResponse(TConnectionFace& connection, const FResponseBlock& block) override;
+  // Overview lines are parsed on the connection's thread, beside the storing of the block
+  // before.
+  std::unique_ptr<FPreparedBlock> Prepare(const FResponseBlock& block) override;
   // The queue gave up on header work it had been handed: claims and bookkeeping go.
   void HeaderCommandFailed(TConnectionFace& connection, TQueueKind kind, const std::string& groupName) override;
 
@@ -185,7 +188,8 @@ class TArtList : public TResponseTarget, public TQueueHeaderObserver {
   // Overview data (ArtListXover.cpp).
   void HandleXover(TConnectionFace& connection, const FResponseBlock& block);
   void StoreXoverBlock(FPass& pass);
-  TArticleOffset StoreOverview(FPass& pass, const FOverviewLine& line);
+  // `date`: the line's date, packed, when it was parsed already.
+  TArticleOffset StoreOverview(FPass& pass, const FOverviewLine& line, const uint32_t* date);
   TArticleOffset StoreHeader(FPass& pass, uint32_t number, uint32_t old, std::string_view messageId);
   void MessageIdMismatch(FPass& pass, uint32_t number, TArticleOffset old, TArticleOffset offset,
                          std::string_view messageId);

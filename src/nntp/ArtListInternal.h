@@ -59,6 +59,8 @@ struct TArtList::FPass {
   bool StartsResponse() const { return block.type == btFirst || block.type == btComplete; }
 };
 
+// The command word of a command line ("xover 1-5" gives "xover").
+std::string_view FirstWord(std::string_view command);
 // Progress texts of the slot.
 void SetProgress(TConnectionFace& connection, const char* text);
 // With the dump log on: the block as it came, for finding what a server sent.

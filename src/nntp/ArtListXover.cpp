@@ -1,6 +1,8 @@
 // TArtList: overview data. Each line becomes (or finds) an article record; a new one gets
 // its texts, the subject analysis, the part check and the kill and want filters.
 #include <algorithm>
+#include <exception>
+#include <memory>
 #include <mutex>
 
 #include "core/Config.h"
@@ -41,7 +43,40 @@ void InsertSorted(std::vector<TArticleOffset>& list, TArticleOffset offset) {
   if (it == list.end() || *it != offset) list.insert(it, offset);
 }
 
+// One overview line as the connection's thread parsed it.
+struct FParsedLine {
+  FOverviewLine line;  // number 0: a line to skip
+  uint32_t date = 0;   // packed; only for lines inside the requested range
+  std::exception_ptr failure;
+};
+
+struct FPreparedOverview : FPreparedBlock {
+  std::vector<FParsedLine> lines;
+};
+
 }  // namespace
+
+std::unique_ptr<FPreparedBlock> TArtList::Prepare(const FResponseBlock& block) {
+  uint32_t low = 0, high = 0;
+  if (block.code != 224 || !EqualsIgnoreCase(FirstWord(block.command), "xover") ||
+      !ParseRequestRange(block.command, low, high))
+    return nullptr;
+  try {
+    auto prepared = std::make_unique<FPreparedOverview>();
+    ForEachLine(block.data, [&](std::string_view text) {
+      FParsedLine& parsed = prepared->lines.emplace_back();
+      try {
+        if (ParseOverviewLine(text, parsed.line) && parsed.line.number >= low && parsed.line.number <= high)
+          parsed.date = PackFileDate(ParseHeaderDate(parsed.line.date));
+      } catch (...) {
+        parsed.failure = std::current_exception();
+      }
+    });
+    return prepared;
+  } catch (const std::exception&) {
+    return nullptr;  // out of memory: the handler parses the block itself
+  }
+}
 
 void TArtList::HandleXover(TConnectionFace& connection, const FResponseBlock& block) {
   FPass pass(connection, block);
@@ -76,27 +111,47 @@ void TArtList::StoreXoverBlock(FPass& pass) {
   if (parts_.filters) parts_.filters->SelectForGroup(pass.groupName, kwOverviewPass);
   pass.expected = pass.StartsResponse() ? int64_t{pass.low} : -1;
   try {
-    ForEachLine(pass.block.data, [&](std::string_view text) {
-      FOverviewLine line;
-      try {
-        if (!ParseOverviewLine(text, line)) {
-          ++linesSkipped_;
-          return;
-        }
-        if (line.number < pass.low || line.number > pass.high) {
-          pass.expected = -1;
-          return;
-        }
-        MarkGap(pass, line.number);
-        pass.connection.SetFirstArtNo(line.number);
-        ++headersSeen_;
-        if (TArticleOffset offset = StoreOverview(pass, line); offset >= kFirstArticleOffset)
-          pass.stored.push_back(offset);
-      } catch (const std::exception& e) {
+    // A line either comes parsed from the connection's thread or is parsed here, and then
+    // goes the same way.
+    auto store = [&](const FOverviewLine& line, const uint32_t* date) {
+      if (line.number == 0) {
         ++linesSkipped_;
-        LogException(e, "HandleXOVER", FormatText(", Group=\"%s\".  Skipping article", PrintableName(pass.groupName).c_str()));
+        return;
       }
-    });
+      if (line.number < pass.low || line.number > pass.high) {
+        pass.expected = -1;
+        return;
+      }
+      MarkGap(pass, line.number);
+      pass.connection.SetFirstArtNo(line.number);
+      ++headersSeen_;
+      if (TArticleOffset offset = StoreOverview(pass, line, date); offset >= kFirstArticleOffset)
+        pass.stored.push_back(offset);
+    };
+    auto skipped = [&](const std::exception& e) {
+      ++linesSkipped_;
+      LogException(e, "HandleXOVER", FormatText(", Group=\"%s\".  Skipping article", PrintableName(pass.groupName).c_str()));
+    };
+    if (const auto* prepared = dynamic_cast<const FPreparedOverview*>(pass.block.prepared)) {
+      for (const FParsedLine& parsed : prepared->lines) {
+        try {
+          if (parsed.failure) std::rethrow_exception(parsed.failure);
+          store(parsed.line, &parsed.date);
+        } catch (const std::exception& e) {
+          skipped(e);
+        }
+      }
+    } else {
+      ForEachLine(pass.block.data, [&](std::string_view text) {
+        FOverviewLine line;
+        try {
+          if (!ParseOverviewLine(text, line)) line.number = 0;
+          store(line, nullptr);
+        } catch (const std::exception& e) {
+          skipped(e);
+        }
+      });
+    }
     for (TArticleOffset offset : pass.stored) Resolve(offset);
   } catch (const std::exception& e) {
     LogException(e, "HandleXOVER", FormatText(", Group=\"%s\"", PrintableName(pass.groupName).c_str()));
@@ -110,7 +165,7 @@ void TArtList::StoreXoverBlock(FPass& pass) {
   PlanOrEnd(pass.sg, pass.connection, pass.follow, qkMessageID, pass.low, pass.high);
 }
 
-TArticleOffset TArtList::StoreOverview(FPass& pass, const FOverviewLine& line) {
+TArticleOffset TArtList::StoreOverview(FPass& pass, const FOverviewLine& line, const uint32_t* date) {
   TArticle& article = *parts_.article;
   const uint32_t old = pass.sg->GetEntry(line.number);
   TArticleOffset offset = 0;
@@ -119,7 +174,7 @@ TArticleOffset TArtList::StoreOverview(FPass& pass, const FOverviewLine& line) {
     offset = StoreHeader(pass, line.number, old, line.messageId);
     if (offset < kFirstArticleOffset) return 0;
     FMsgData& r = article.Data();
-    article.SetDate(PackFileDate(ParseHeaderDate(line.date)));
+    article.SetDate(date ? *date : PackFileDate(ParseHeaderDate(line.date)));
     if (HasFlag(r, afMarked) && parts_.queueIndex)
       parts_.queueIndex->SetArtNoByName(pass.connection.Server(), pass.groupName, line.number, offset);
     article.SetLines(OverviewLineCount(line.lines, line.bytes));

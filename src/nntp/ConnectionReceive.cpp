@@ -244,6 +244,13 @@ void TConnection::HandBlock(FFramedBlock&& block) {
   handOver.statusLine = framer_.StatusLine();
   handOver.command = lastCommand_;
   handOver.partial = std::exchange(partial_, false);
+  if (target_) {
+    try {
+      handOver.prepared = target_->Prepare(ViewOf(handOver));
+    } catch (const std::exception&) {
+      // The handler does the work itself.
+    }
+  }
   handler_->Hand(std::move(handOver));
 }
 

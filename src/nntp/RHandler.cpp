@@ -68,7 +68,7 @@ void TRHandler::Execute() {
   }
 }
 
-void TRHandler::Dispatch(FHandOver& handOver) {
+FResponseBlock ViewOf(const FHandOver& handOver) {
   FResponseBlock block;
   block.type = handOver.block.type;
   block.code = handOver.code;
@@ -76,6 +76,12 @@ void TRHandler::Dispatch(FHandOver& handOver) {
   block.command = handOver.command;
   block.data = handOver.block.Data();
   block.partial = handOver.partial;
+  block.prepared = handOver.prepared.get();
+  return block;
+}
+
+void TRHandler::Dispatch(FHandOver& handOver) {
+  const FResponseBlock block = ViewOf(handOver);
   try {
     handOver.target->HandleResponse(connection_, block);
   } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 // decoding never hold up the socket. The connection waits only when the handler is still
 // busy with the previous block.
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,7 +23,11 @@ struct FHandOver {
   std::string statusLine;
   std::string command;
   bool partial = false;
+  std::unique_ptr<FPreparedBlock> prepared;
 };
+
+// The target's view of a hand-over; valid while the hand-over lives.
+FResponseBlock ViewOf(const FHandOver& handOver);
 
 class TRHandler {
  public:

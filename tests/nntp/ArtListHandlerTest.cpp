@@ -28,6 +28,10 @@ class ArtListHandlerTest : public TArtListHarness {
     block.statusLine = status;
     block.command = command;
     block.data = data;
+    // As a connection does: the target may parse the block first, on another thread.
+    std::unique_ptr<FPreparedBlock> prepared;
+    if (prepare_) prepared = engine_->ArtList()->Prepare(block);
+    block.prepared = prepared.get();
     engine_->ArtList()->HandleResponse(*connection_, block);
   }
   void HandStatus(const std::string& command, const std::string& status) {
@@ -66,14 +70,27 @@ class ArtListHandlerTest : public TArtListHarness {
   }
 
   std::unique_ptr<TRecordingConnection> connection_;
+  bool prepare_ = false;
 };
 
-TEST_F(ArtListHandlerTest, MalformedOverviewLinesAreSkippedAndGapsMarked) {
+// Overview data stored as handed over, and parsed ahead by the target first.
+class ArtListXoverTest : public ArtListHandlerTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    ArtListHandlerTest::SetUp();
+    prepare_ = GetParam();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(ParsedAhead, ArtListXoverTest, ::testing::Bool());
+
+TEST_P(ArtListXoverTest, MalformedOverviewLinesAreSkippedAndGapsMarked) {
   TGroup& group = Selected("alt.test", 1, 10);
   const std::string longId = std::string(300, 'L') + "@x";
   std::string data = Overview(1, "first.article@x") + "2 no tabs at all\r\n" + Overview(3, "short") +
                      Overview(4, "fourth.article@x") + "abc\tdef\r\n" + Overview(7, longId) +
-                     Overview(8, "refs.end@example", "file.bin", "\treferences");
+                     Overview(8, "refs.end@example", "file.bin", "\treferences") +
+                     "99999999999\tfar\tp <p@x>\tSat, 15 Jun 2024 12:00:00 +0000\t<too.far@x>\t\t1\t1\r\n";
   Hand("xover 1-10", 224, data);
 
   std::vector<uint32_t> map = MapOf(group);
@@ -88,12 +105,14 @@ TEST_F(ArtListHandlerTest, MalformedOverviewLinesAreSkippedAndGapsMarked) {
   EXPECT_EQ(Record(map[8]).FLines, 2u);
   EXPECT_TRUE(log_->Contains("Message-ID Too long"));
   EXPECT_TRUE(log_->Contains("Invalid Message-ID \"short\""));
+  EXPECT_TRUE(log_->Contains("does not fit 32 bits"));
   EXPECT_EQ(engine_->ArtList()->Stats().headersStored, 4u);
+  EXPECT_EQ(engine_->ArtList()->Stats().linesSkipped, 4u);
   EXPECT_TRUE(Pair(group)->PendingRanges().Ranges().empty());
 }
 
 // A middle block does not know where it starts: nothing before its first line is gone.
-TEST_F(ArtListHandlerTest, GapsAreMarkedOnlyWhereTheResponseShowsThem) {
+TEST_P(ArtListXoverTest, GapsAreMarkedOnlyWhereTheResponseShowsThem) {
   TGroup& group = Selected("alt.test", 5, 12);
   Hand("xover 5-10", 224, Overview(7, "seven.article@x"), btFirst);
   Hand("xover 5-10", 224, Overview(9, "nine.article@x"), btLast);
@@ -110,7 +129,7 @@ TEST_F(ArtListHandlerTest, GapsAreMarkedOnlyWhereTheResponseShowsThem) {
   EXPECT_EQ(map[8], mmNotFetched);
 }
 
-TEST_F(ArtListHandlerTest, ArticleNumbersAtTheTopOfTheRange) {
+TEST_P(ArtListXoverTest, ArticleNumbersAtTheTopOfTheRange) {
   TGroup& group = Selected("alt.high", 4294967290u, 4294967295u);
   Hand("xover 4294967290-4294967295", 224,
        Overview(4294967290u, "low.end@x") + Overview(4294967295u, "very.top@x"));

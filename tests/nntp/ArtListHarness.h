@@ -76,6 +76,7 @@ class TWatchedTarget : public TResponseTarget {
     ++blocks_;
     changed_.notify_all();
   }
+  std::unique_ptr<FPreparedBlock> Prepare(const FResponseBlock& block) override { return inner_.Prepare(block); }
   // The engine's locks are never taken while ours is held by HandleResponse, so `done`
   // may look at the engine under it.
   template <typename Pred>
