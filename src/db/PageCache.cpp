@@ -238,6 +238,13 @@ void TPageCache::MarkDirty(TPageBuffer* buffer) {
   buffer->verdict.store(1, std::memory_order_relaxed);
 }
 
+uint64_t TPageCache::BytesHeld() const {
+  std::lock_guard lock(lock_);
+  uint64_t bytes = 0;
+  for (const auto& b : buffers_) bytes += b->size;
+  return bytes;
+}
+
 void TPageCache::Checkpoint() {
   std::lock_guard lock(lock_);
   if (!journal_) return;

@@ -96,6 +96,8 @@ class TPageCache {
   uint64_t LogicalSize() const { return logicalSize_.load(std::memory_order_acquire); }
   void SetLogicalSize(uint64_t size);
   size_t Capacity() const { return capacity_; }
+  // The page memory the pool holds now: every buffer it has made so far, in use or not.
+  uint64_t BytesHeld() const;
   uint64_t JournalBytes() const;
   bool HasChanges() const;
 
