@@ -112,9 +112,7 @@ std::string TBTree::PageText(uint32_t position) {
     TDataPointer dp = node.Dp(i);
     std::string_view key;
     bool haveKey = keys.KeyOf(node, i, key);
-    // Built in steps: GCC 12 at -O3 warns falsely about `"\"" + text + "\""` here.
-    std::string keyText = haveKey ? std::string(1, '"') : std::string("<null>");
-    if (haveKey) keyText.append(PrintableKey(key)).push_back('"');
+    std::string keyText = haveKey ? "\"" + PrintableKey(key) + "\"" : "<null>";
     if (node.IsDir() && node.KeysInNode())
       out += FormatText("Key[%u]:%s, GE: %s\r\n", i, keyText.c_str(), linkText(node.Child(i)).c_str());
     else if (node.IsDir())
