@@ -323,7 +323,7 @@ bool TBTree::Descend(std::string_view key, TPath& path, bool pinPath) {
       return true;
     }
     uint32_t slot = equal ? i + 1 : i;  // the LT child is slot 0
-    uint32_t child = slot == 0 ? node.Lt() : node.Child(slot - 1);
+    uint32_t child = node.SlotChild(slot);
     TPageRef next = depth < kMaxDepth ? IndexPage(child) : TPageRef();
     if (!next) {
       Warn(FormatText(Tr("Invalid child %u in index page %u of \"%s\"."), child, step.page.Position(),
@@ -362,7 +362,7 @@ void TBTree::Prefetch(std::string_view key) noexcept {
       }
       bool equal = false;
       const uint32_t slot = LowerBound(node, k, equal, keys) + (equal ? 1 : 0);
-      page = IndexPage(slot == 0 ? node.Lt() : node.Child(slot - 1));
+      page = IndexPage(node.SlotChild(slot));
     }
   } catch (const std::exception&) {
     // Only a hint: the Find or Insert that follows meets the same trouble and reports it.

@@ -124,7 +124,7 @@ void TBTreeCheck::VisitNode(uint32_t position, uint32_t depth, const std::option
     return;
   }
   for (uint32_t c = 0; c <= n; ++c) {
-    uint32_t child = c == 0 ? node.Lt() : node.Child(c - 1);
+    uint32_t child = node.SlotChild(c);
     if (!tree_.ValidChild(child)) {
       Problem(FormatText("index page %u: child %u refers to %u, outside the file", position, c, child));
       continue;

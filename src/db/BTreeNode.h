@@ -48,6 +48,8 @@ class TNode {
   TDataPointer Dp(uint32_t i) const { return fmt::Load32(Entry(i)); }
   void SetDp(uint32_t i, TDataPointer dp) { fmt::Store32(Entry(i), dp); }
   uint32_t Child(uint32_t i) const { return fmt::PagePosition(fmt::Load32(Entry(i) + 4) & fmt::kChildMask); }
+  // The child a search goes down to from `slot`: slot 0 is the LT child, slot i the child of entry i - 1.
+  uint32_t SlotChild(uint32_t slot) const { return slot == 0 ? Lt() : Child(slot - 1); }
   uint32_t KeyOffset(uint32_t i) const { return fmt::Load32(Entry(i) + 4) >> fmt::kKeyOffsetShift; }
   // The key text of entry i of an ntType2 node (the node has been validated).
   std::string_view Key(uint32_t i) const { return KeyText(i); }

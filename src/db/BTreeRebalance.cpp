@@ -308,7 +308,7 @@ void TBTree::FixSeparator(std::string_view removedKey, TDataPointer /*removedDp*
       if (KeysInNodes() ? node.ReplaceKey(i, nextKey) : (node.SetDp(i, nextDp), true)) ref.MarkDirty();
       return;
     }
-    ref = IndexPage(i == 0 ? node.Lt() : node.Child(i - 1));
+    ref = IndexPage(node.SlotChild(i));
   }
 }
 
