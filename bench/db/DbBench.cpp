@@ -169,31 +169,26 @@ void RunStringLists(const std::string& dir, size_t count) {
               "goal >= 500000/s\n",
               span.wall, span.cpu, count / span.wall, count / span.cpu, 2 * count / span.wall);
 
-  // The same through the article accessor, record creation included; then again into a
-  // new store with each next Message-ID's index leaf fetched ahead, as a refresh does.
+  // The same through the article accessor, record creation included.
+  TNewsStore store;
+  store.SetPath(dir + "store/");
+  std::filesystem::create_directories(dir + "store/");
+  store.SetCacheSizes(TStoreCacheSizes{256 << 20, 16 << 20, 16 << 20, 16 << 20});
+  store.SetActive(true);
+  TArticle art(store);
   std::vector<std::string> ids, unused;
   bench::MakeMessageIds(count, 5, ids, unused);
-  for (bool ahead : {false, true}) {
-    const std::string storeDir = dir + (ahead ? "store-ahead/" : "store/");
-    TNewsStore store;
-    store.SetPath(storeDir);
-    std::filesystem::create_directories(storeDir);
-    store.SetCacheSizes(TStoreCacheSizes{256 << 20, 16 << 20, 16 << 20, 16 << 20});
-    store.SetActive(true);
-    TArticle art(store);
-    timer = TTimer();
-    for (size_t i = 0; i < count; ++i) {
-      if (ahead && i + 1 < count) art.Prefetch(ids[i + 1]);
-      TArticleOffset offset;
-      art.New(ids[i], offset);
-      art.SetSubject(subjects[i]);
-      art.SetAuthor(authors[i]);
-    }
-    art.Clear();
-    span = timer.Span();
-    std::printf("  through TArticle (New + SetSubject + SetAuthor)%s: %.3f s (cpu %.3f s), %.0f articles/s (cpu: %.0f/s)\n",
-                ahead ? ", next leaf fetched ahead" : "", span.wall, span.cpu, count / span.wall, count / span.cpu);
+  timer = TTimer();
+  for (size_t i = 0; i < count; ++i) {
+    TArticleOffset offset;
+    art.New(ids[i], offset);
+    art.SetSubject(subjects[i]);
+    art.SetAuthor(authors[i]);
   }
+  art.Clear();
+  span = timer.Span();
+  std::printf("  through TArticle (New + SetSubject + SetAuthor): %.3f s (cpu %.3f s), %.0f articles/s (cpu: %.0f/s)\n",
+              span.wall, span.cpu, count / span.wall, count / span.cpu);
 }
 
 }  // namespace

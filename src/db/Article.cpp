@@ -163,8 +163,6 @@ bool TArticle::New(std::string_view messageId, TArticleOffset& offset) {
   return added;
 }
 
-void TArticle::Prefetch(std::string_view messageId) noexcept { store_.MsgLst()->Prefetch(messageId); }
-
 uint32_t TArticle::AdjustRefCount(int64_t delta) {
   std::lock_guard lock(lock_);
   if (delta == 0) return msg_.FRefCount;

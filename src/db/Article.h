@@ -50,8 +50,6 @@ class TArticle {
   // Finds or adds the article with that Message-ID (without angle brackets); true when
   // added. `offset` 0 means the database could not take it.
   bool New(std::string_view messageId, TArticleOffset& offset);
-  // Gets the index ready for a New (or Find) of this Message-ID shortly: see TBTree::Prefetch.
-  void Prefetch(std::string_view messageId) noexcept;
   // Drops one server-group reference; true when it was the last (the article then leaves
   // its part chain and goes on the expiry list). The accessor is left empty.
   bool Expire(TArticleOffset offset);

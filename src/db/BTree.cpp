@@ -347,28 +347,6 @@ bool TBTree::Find(std::string_view key, TDataPointer& dp) {
   return true;
 }
 
-void TBTree::Prefetch(std::string_view key) noexcept {
-  try {
-    std::string_view k = NormalizeKey(key, false);
-    std::shared_lock lock(lock_);
-    TKeyReader keys(*this, false);
-    TPageRef page = cache_->Get(0);
-    for (size_t depth = 0; page && depth <= kMaxDepth; ++depth) {
-      TNode node(page.Data(), page.Size());
-      if (!node.IsDir()) {
-        // The search reads the entries at the front and keys from all over the page.
-        for (uint32_t at = 0; at < page.Size(); at += 64) __builtin_prefetch(page.Data() + at);
-        return;
-      }
-      bool equal = false;
-      const uint32_t slot = LowerBound(node, k, equal, keys) + (equal ? 1 : 0);
-      page = IndexPage(node.SlotChild(slot));
-    }
-  } catch (const std::exception&) {
-    // Only a hint: the Find or Insert that follows meets the same trouble and reports it.
-  }
-}
-
 // The page and offset of a stored record: a data page of this tree, a record boundary, and
 // not inside a free slot. Anything else is a stale or damaged pointer.
 bool TBTree::LocateRecord(TDataPointer dp, TPageRef& page, uint32_t& offset) {

@@ -68,9 +68,6 @@ class TBTree {
   bool ReadOnly() const { return access_ == TAccess::ReadOnly; }
 
   bool Find(std::string_view key, TDataPointer& dp);
-  // Starts loading the leaf where `key` is or belongs into the processor's caches, so that a
-  // Find or Insert of it a little later does not wait for memory at every step of its search.
-  void Prefetch(std::string_view key) noexcept;
   // Adds `key` with the `sizeParam` bytes at `record`. False when the key exists (`dp` and
   // `record` then receive the stored record) or the file has no room (`dp` 0).
   bool Insert(std::string_view key, void* record, TDataPointer& dp);

@@ -133,15 +133,9 @@ void TArtList::StoreXoverBlock(FPass& pass) {
       LogException(e, "HandleXOVER", FormatText(", Group=\"%s\".  Skipping article", PrintableName(pass.groupName).c_str()));
     };
     if (const auto* prepared = dynamic_cast<const FPreparedOverview*>(pass.block.prepared)) {
-      const std::vector<FParsedLine>& lines = prepared->lines;
-      for (size_t i = 0; i < lines.size(); ++i) {
-        const FParsedLine& parsed = lines[i];
+      for (const FParsedLine& parsed : prepared->lines) {
         try {
           if (parsed.failure) std::rethrow_exception(parsed.failure);
-          // The Message-ID index of a large group is far larger than the processor's
-          // caches: its leaf for the next line loads while this line is stored.
-          if (i + 1 < lines.size() && lines[i + 1].line.number != 0)
-            parts_.article->Prefetch(lines[i + 1].line.messageId);
           store(parsed.line, &parsed.date);
         } catch (const std::exception& e) {
           skipped(e);
