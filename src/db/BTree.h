@@ -92,7 +92,10 @@ class TBTree {
   bool FindKeyOfData(std::string& key, TDataPointer dp);
   uint32_t RecordCount();
   uint64_t FileSize() const { return cache_->LogicalSize(); }
-  uint64_t CacheBytes() const { return cache_->BytesHeld(); }
+  uint64_t CacheBytes() const {
+    std::shared_lock lock(lock_);
+    return cache_->BytesHeld();
+  }
   // Changes, to a value no tree of this process had before, whenever a record may have
   // left its place: a record freed, unflushed changes dropped. A data pointer learnt
   // under one value is still the same record while the value stays.

@@ -53,7 +53,10 @@ class TBTree::TKeyReader {
 // dropped, so the file keeps its last sound state.
 class TBTree::TWriteScope {
  public:
-  explicit TWriteScope(TBTree& tree) : tree_(tree), lock_(tree.lock_) {}
+  explicit TWriteScope(TBTree& tree) : tree_(tree), lock_(tree.lock_) { tree_.cache_->SetExclusive(true); }
+  ~TWriteScope() { tree_.cache_->SetExclusive(false); }
+  TWriteScope(const TWriteScope&) = delete;
+  TWriteScope& operator=(const TWriteScope&) = delete;
   template <class TOp>
   bool Run(const char* location, TOp&& op) {
     if (!tree_.Writable()) return false;

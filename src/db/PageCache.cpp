@@ -159,7 +159,7 @@ TPageRef TPageCache::Get(uint32_t position) {
   if (position == 0) return TPageRef(this, buffers_[0].get());
   if (position == fmt::kFirstDataPage) return TPageRef(this, buffers_[1].get());
   if (fmt::OffsetIn(position) != 0 || position < fmt::kNewFileSize || position >= LogicalSize()) return {};
-  std::lock_guard lock(lock_);
+  auto lock = LockPool();
   size_t n = fmt::PageNumber(position);
   if (n < pageMap_.size() && pageMap_[n] >= 0) {
     // The page stays in the ring while pinned: unlinking it would touch both neighbours,
@@ -211,7 +211,7 @@ const uint8_t* TPageCache::Peek(uint32_t position) {
 }
 
 TPageRef TPageCache::Fresh(uint32_t position) {
-  std::lock_guard lock(lock_);
+  auto lock = LockPool();
   size_t n = fmt::PageNumber(position);
   int32_t i = n < pageMap_.size() && pageMap_[n] >= 0 ? pageMap_[n] : -1;
   if (i >= 0) {
@@ -229,7 +229,7 @@ TPageRef TPageCache::Fresh(uint32_t position) {
 }
 
 void TPageCache::Unpin(TPageBuffer* buffer) {
-  std::lock_guard lock(lock_);
+  auto lock = LockPool();
   if (--buffer->pins == 0) KeepRecent(buffer->index);
 }
 

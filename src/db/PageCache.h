@@ -10,6 +10,8 @@
 //
 // Thread safety: Get/unpin may run on several reader threads at once (one mutex guards
 // the pool). Changing page contents, Fresh and Checkpoint need the tree's exclusive lock.
+// While its holder says so (SetExclusive), no other thread can be in the pool, and the
+// pool's own mutex is left alone: a writer visits a dozen pages for every record.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -93,6 +95,10 @@ class TPageCache {
   // for a thread that holds the tree exclusively: then nobody else can replace the page.
   const uint8_t* Peek(uint32_t position);
 
+  // Called by the holder of the tree's exclusive lock, on when it has taken the lock and
+  // off before it lets it go; every page it pinned meanwhile must be unpinned by then.
+  void SetExclusive(bool on) { exclusive_ = on; }
+
   uint64_t LogicalSize() const { return logicalSize_.load(std::memory_order_acquire); }
   void SetLogicalSize(uint64_t size);
   size_t Capacity() const { return capacity_; }
@@ -114,6 +120,10 @@ class TPageCache {
 
  private:
   friend class TPageRef;
+  // The pool's mutex, unless the tree's exclusive lock already keeps everybody else out.
+  std::unique_lock<std::mutex> LockPool() {
+    return exclusive_ ? std::unique_lock<std::mutex>(lock_, std::defer_lock) : std::unique_lock<std::mutex>(lock_);
+  }
   void Unpin(TPageBuffer* buffer);
   void MarkDirty(TPageBuffer* buffer);
   int32_t TakeVictim();
@@ -139,6 +149,7 @@ class TPageCache {
   int32_t newest_ = -1, oldest_ = -1;
   uint64_t pushes_ = 0;  // LRU pushes so far: how far a buffer has aged since its stamp
   bool broken_ = false;
+  bool exclusive_ = false;  // written and read only under the tree's lock
 };
 
 }  // namespace zev
