@@ -66,11 +66,17 @@ bool KeyHasPrefix(std::string_view key, std::string_view prefix, bool caseInsens
   return key.size() >= prefix.size() && CompareKeys(key.substr(0, prefix.size()), prefix, caseInsensitive) == 0;
 }
 
+// Every insert asks this of a full node: four running minimums instead of one let the
+// processor work on several entries at once.
 uint32_t TNode::LowestKey() const {
-  uint32_t lowest = size_;
-  if (KeysInNode())
-    for (uint32_t i = 0, n = Count(); i < n; ++i) lowest = std::min(lowest, KeyOffset(i));
-  return lowest;
+  if (!KeysInNode()) return size_;
+  const uint32_t n = Count();
+  uint32_t low[4] = {size_, size_, size_, size_};
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4)
+    for (uint32_t k = 0; k < 4; ++k) low[k] = std::min(low[k], KeyOffset(i + k));
+  for (; i < n; ++i) low[0] = std::min(low[0], KeyOffset(i));
+  return std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
 }
 
 uint32_t TNode::FreeSpace() const {
