@@ -16,6 +16,7 @@
 #include "core/SanitizeName.h"
 #include "db/Article.h"
 #include "platform/Paths.h"
+#include "platform/ThreadName.h"
 
 namespace zev {
 
@@ -382,6 +383,7 @@ void TExistList::WaitForCheck() {
 }
 
 void TExistList::RunCheck(FFileCheckSettings settings, std::unique_ptr<TFileNameIndex> names) {
+  platform::NameThisThread("zev-existcheck");
   std::lock_guard runLock(checkLock_);
   try {
     SetStatus(Tr("Precaching file names..."));

@@ -10,6 +10,7 @@
 #include "nntp/ConnMgrPass.h"
 #include "nntp/ConnectionPool.h"
 #include "nntp/IdleTicks.h"
+#include "platform/ThreadName.h"
 
 namespace zev {
 
@@ -53,7 +54,10 @@ TConnMgr::TConnMgr(TServerTree& tree, TConnectionPool& pool, TCommandSource* sou
                    std::chrono::milliseconds interval)
     : tree_(tree), pool_(pool), source_(source), interval_(interval) {
   gIdleTicks = 0;
-  thread_ = std::thread([this] { Execute(); });
+  thread_ = std::thread([this] {
+    platform::NameThisThread("zev-connmgr");
+    Execute();
+  });
 }
 
 TConnMgr::~TConnMgr() {

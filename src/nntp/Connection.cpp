@@ -16,6 +16,7 @@
 #include "nntp/RHandler.h"
 #include "nntp/TlsContext.h"
 #include "platform/SocketError.h"
+#include "platform/ThreadName.h"
 
 namespace zev {
 
@@ -77,7 +78,12 @@ TConnection::~TConnection() {
   Join();
 }
 
-void TConnection::Start() { thread_ = std::thread([this] { Execute(); }); }
+void TConnection::Start() {
+  thread_ = std::thread([this] {
+    platform::NameThisThread("zev-conn");
+    Execute();
+  });
+}
 
 void TConnection::Terminate(bool programEnding) {
   if (programEnding) programEnding_ = true;

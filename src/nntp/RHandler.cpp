@@ -5,11 +5,15 @@
 #include "core/Log.h"
 #include "core/TextUtil.h"
 #include "nntp/IdleTicks.h"
+#include "platform/ThreadName.h"
 
 namespace zev {
 
 TRHandler::TRHandler(TConnectionFace& connection) : connection_(connection) {
-  thread_ = std::thread([this] { Execute(); });
+  thread_ = std::thread([this] {
+    platform::NameThisThread("zev-handler");
+    Execute();
+  });
 }
 
 TRHandler::~TRHandler() {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -237,6 +238,7 @@ void TNewsServer::Accept(const FListener& listener) {
 }
 
 void TNewsServer::Serve(int fd, bool tls, uint32_t connection, FWorker* worker) {
+  ::pthread_setname_np(::pthread_self(), "newsd-session");
   const uint32_t active = ++active_;
   {
     std::unique_ptr<TServerStream> stream;
