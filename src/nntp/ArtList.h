@@ -129,6 +129,7 @@ class TArtList : public TResponseTarget, public TQueueHeaderObserver {
     bool holdsMap = false;
     std::vector<FInFlight> inFlight;
     std::chrono::steady_clock::time_point mapSaved{};
+    std::chrono::steady_clock::duration flushTook{};  // what the last flush and map save took
   };
   enum TMissingKind { mkSubjects, mkAuthors, mkDates, mkSizes, kMissingKinds };
 

@@ -1,5 +1,8 @@
 // TArtList: what every header handler does around its lines: finding the server-group,
 // marking the numbers the server no longer has, and flushing the database.
+#include <algorithm>
+#include <chrono>
+
 #include "core/Log.h"
 #include "core/TextUtil.h"
 #include "db/Article.h"
@@ -77,16 +80,25 @@ void TArtList::FlushDatabase() {
 // The map file names records by their place in the database, so it may only be written
 // right after the database made those records durable: otherwise a crash leaves it
 // pointing at records the database rolled back. It is rewritten whole each time, so a
-// refresh saves it every few seconds, not after every block; whatever a crash loses in
-// between is still pending in the older map and simply fetched again.
+// refresh saves it every half minute, not after every block; whatever a crash loses in
+// between is still pending in the older map and simply fetched again. A flush writes
+// every page changed since the last one twice, and new headers land all over the
+// Message-ID index: in a large group one flush can take seconds, so the pause grows with
+// it and flushing never takes more than a tenth of a refresh.
 void TArtList::CheckpointMap(TSrvGrp& sg, bool force) {
-  constexpr auto kInterval = std::chrono::seconds(5);
+  constexpr auto kInterval = std::chrono::seconds(30);
+  constexpr int kWorkPerFlush = 10;
   const auto now = std::chrono::steady_clock::now();
   auto it = refreshes_.find(&sg);
-  if (!force && it != refreshes_.end() && now - it->second.mapSaved < kInterval) return;
-  if (it != refreshes_.end()) it->second.mapSaved = now;
+  if (!force && it != refreshes_.end() &&
+      now - it->second.mapSaved < std::max<std::chrono::steady_clock::duration>(kInterval, kWorkPerFlush * it->second.flushTook))
+    return;
   FlushDatabase();
   sg.SaveOffsMap();
+  if (it != refreshes_.end()) {
+    it->second.mapSaved = std::chrono::steady_clock::now();
+    it->second.flushTook = it->second.mapSaved - now;
+  }
 }
 
 void TArtList::Resolve(TArticleOffset offset) {
