@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/ThreadName.h"
+
 namespace zev {
 
 namespace {
@@ -42,6 +44,7 @@ uint8_t* TPageBlocks::Take(size_t bytes) {
     used_ = 0;
     if (blockBytes_ == kHugePage) {
       prepared_ = std::async(std::launch::async, [bytes = blockBytes_] {
+        platform::NameThisThread("zev-pagemem");
         TBlock block = NewBlock(bytes);
         std::memset(block.get(), 0, bytes);
         return block;
