@@ -83,28 +83,43 @@ double MegabytesInUse() {
   return 0;
 }
 
-// CPU seconds of this process's threads by thread name, as the kernel counts them; a
-// thread that has ended is no longer counted.
-using TThreadTimes = std::map<int, std::pair<std::string, double>>;
+// Per thread of this process: its name, the CPU seconds it ran and the seconds it stood
+// ready to run but waited for a processor. A thread that has ended is no longer counted.
+struct FThreadTime {
+  std::string name;
+  double cpu = 0, waited = 0;
+};
+using TThreadTimes = std::map<int, FThreadTime>;
+
+// The kernel's scheduler counters in nanoseconds; without them, CPU ticks from "stat".
+bool ReadThreadTime(const std::filesystem::path& task, FThreadTime& time) {
+  std::ifstream sched(task / "schedstat");
+  unsigned long long ran = 0, waited = 0;
+  if (sched >> ran >> waited) {
+    time.cpu = ran / 1e9;
+    time.waited = waited / 1e9;
+    return true;
+  }
+  std::string stat;
+  std::getline(std::ifstream(task / "stat"), stat);
+  // utime and stime are the 12th and 13th fields after the name in parentheses.
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos || close + 2 > stat.size()) return false;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 0; i < 13 && fields >> field; ++i)
+    if (i == 11 || i == 12) ticks += std::strtod(field.c_str(), nullptr);
+  time.cpu = ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  return true;
+}
 
 TThreadTimes ThreadTimes() {
   TThreadTimes times;
-  const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string name, stat;
-    std::getline(std::ifstream(task.path() / "comm"), name);
-    std::getline(std::ifstream(task.path() / "stat"), stat);
-    // utime and stime are the 12th and 13th fields after the name in parentheses.
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    double user = 0, system = 0;
-    for (int i = 0; i < 13 && fields >> field; ++i) {
-      if (i == 11) user = std::strtod(field.c_str(), nullptr);
-      if (i == 12) system = std::strtod(field.c_str(), nullptr);
-    }
-    times[std::atoi(task.path().filename().c_str())] = {name, (user + system) / tick};
+    FThreadTime time;
+    std::getline(std::ifstream(task.path() / "comm"), time.name);
+    if (ReadThreadTime(task.path(), time)) times[std::atoi(task.path().filename().c_str())] = time;
   }
   return times;
 }
@@ -117,19 +132,23 @@ double ProcessCpuSeconds() {
 
 // What each named thread spent between two snapshots, the busiest first.
 std::string CpuByThread(const TThreadTimes& before, const TThreadTimes& after) {
-  std::map<std::string, double> byName;
-  for (const auto& [tid, named] : after) {
+  std::map<std::string, FThreadTime> byName;
+  for (const auto& [tid, time] : after) {
     auto it = before.find(tid);
-    const double spent = named.second - (it != before.end() && it->second.first == named.first ? it->second.second : 0);
-    if (spent > 0) byName[named.first] += spent;
+    const bool same = it != before.end() && it->second.name == time.name;
+    FThreadTime& sum = byName[time.name];
+    sum.cpu += time.cpu - (same ? it->second.cpu : 0);
+    sum.waited += time.waited - (same ? it->second.waited : 0);
   }
   std::vector<std::pair<double, std::string>> order;
-  for (const auto& [name, spent] : byName) order.emplace_back(spent, name);
+  for (const auto& [name, time] : byName)
+    if (time.cpu >= 0.005) order.emplace_back(time.cpu, name);
   std::sort(order.rbegin(), order.rend());
   std::string text;
-  for (const auto& [spent, name] : order) {
-    char part[64];
-    std::snprintf(part, sizeof part, "%s%s %.2f s", text.empty() ? "" : ", ", name.c_str(), spent);
+  for (const auto& [cpu, name] : order) {
+    char part[96];
+    std::snprintf(part, sizeof part, "%s%s %.2f s (%.2f s waiting for a processor)", text.empty() ? "" : ", ",
+                  name.c_str(), cpu, byName[name].waited);
     text += part;
   }
   return text;
