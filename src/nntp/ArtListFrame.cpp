@@ -86,17 +86,18 @@ void TArtList::FlushDatabase() {
 // Message-ID index: in a large group one flush can take seconds, so the pause grows with
 // it and flushing never takes more than a tenth of a refresh.
 void TArtList::CheckpointMap(TSrvGrp& sg, bool force) {
-  constexpr auto kInterval = std::chrono::seconds(30);
+  using TClock = std::chrono::steady_clock;
+  constexpr TClock::duration kInterval = std::chrono::seconds(30);
   constexpr int kWorkPerFlush = 10;
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = TClock::now();
   auto it = refreshes_.find(&sg);
   if (!force && it != refreshes_.end() &&
-      now - it->second.mapSaved < std::max<std::chrono::steady_clock::duration>(kInterval, kWorkPerFlush * it->second.flushTook))
+      now - it->second.mapSaved < std::max(kInterval, kWorkPerFlush * it->second.flushTook))
     return;
   FlushDatabase();
   sg.SaveOffsMap();
   if (it != refreshes_.end()) {
-    it->second.mapSaved = std::chrono::steady_clock::now();
+    it->second.mapSaved = TClock::now();
     it->second.flushTook = it->second.mapSaved - now;
   }
 }
