@@ -156,6 +156,11 @@ void TBTreeCheck::CheckDataPages() {
   uint32_t prev = 0;
   uint32_t total = 0, hint = 0;
   for (uint32_t position = kFirstDataPage; position != 0;) {
+    // The first data page is claimed from the start, so only this catches a chain back to it.
+    if (position == kFirstDataPage && prev != 0) {
+      Problem(FormatText("data page %u links back to the first data page", prev));
+      break;
+    }
     if (position != kFirstDataPage) {
       if (!tree_.ValidChild(position)) {
         Problem(FormatText("data page %u links on to %u, outside the file", prev, position));

@@ -307,6 +307,16 @@ TEST(BTreeCheck, ReportsDamage) {
       {"first free slot near 2^32",
        [&](auto& b) { Store32(&b[kFirstDataPage + kLastField], 0xFFFFFFFE); }, "beyond the page"},
       {"file cut short", [&](auto& b) { b.resize(b.size() - kPageSize); }, "outside the file"},
+      // The first data page is never claimed like the others: a chain back to it would
+      // be walked for ever.
+      {"first data page links to itself", [&](auto& b) { Store32(&b[kFirstDataPage + kNextField], kFirstDataPage); },
+       "links back to the first"},
+      {"data chain back to the first page",
+       [&](auto& b) {
+         const uint32_t second = Load32(&b[kFirstDataPage + kNextField]);
+         Store32(&b[second + kNextField], kFirstDataPage);
+       },
+       "links back to the first"},
   };
   for (const TCase& c : cases) {
     std::string path = dir + "damaged.zev";
