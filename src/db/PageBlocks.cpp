@@ -2,11 +2,14 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "platform/ThreadName.h"
+#include "platform/ThreadPriority.h"
 
 namespace zev {
 
@@ -21,6 +24,7 @@ TPageBlocks::TPageBlocks(bool largeBlocks)
     : blockBytes_(largeBlocks ? kHugePage : kSmallBlock), used_(largeBlocks ? kHugePage : kSmallBlock) {}
 
 TPageBlocks::~TPageBlocks() {
+  stopPreparing_.store(true, std::memory_order_relaxed);
   if (prepared_.valid()) prepared_.wait();
 }
 
@@ -34,7 +38,8 @@ TPageBlocks::TBlock TPageBlocks::NewBlock(size_t bytes) {
 }
 
 TPageBlocks::TBlock TPageBlocks::NextBlock() {
-  if (prepared_.valid()) return prepared_.get();  // rethrows the preparer's bad_alloc
+  if (prepared_.valid() && prepared_.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+    return prepared_.get();  // rethrows the preparer's bad_alloc
   return NewBlock(blockBytes_);
 }
 
@@ -42,11 +47,16 @@ uint8_t* TPageBlocks::Take(size_t bytes) {
   if (used_ + bytes > blockBytes_) {
     blocks_.push_back(NextBlock());
     used_ = 0;
-    if (blockBytes_ == kHugePage) {
-      prepared_ = std::async(std::launch::async, [bytes = blockBytes_] {
+    if (blockBytes_ == kHugePage && !prepared_.valid()) {
+      prepared_ = std::async(std::launch::async, [this, bytes = blockBytes_] {
         platform::NameThisThread("zev-pagemem");
+        platform::MakeThisThreadBackground();
         TBlock block = NewBlock(bytes);
-        std::memset(block.get(), 0, bytes);
+        // In steps: a background thread may get a processor seldom, and a cache that goes
+        // away waits for it to finish one step, not a whole block.
+        constexpr size_t kStep = size_t{64} << 10;
+        for (size_t at = 0; at < bytes && !stopPreparing_.load(std::memory_order_relaxed); at += kStep)
+          std::memset(block.get() + at, 0, std::min(kStep, bytes - at));
         return block;
       });
     }
