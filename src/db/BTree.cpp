@@ -122,14 +122,17 @@ void TBTree::ReplayJournal(TJournalIndex& leftover, uint64_t& logicalSize) {
   if (!FileExists(path)) return;
   TFileHandle journal(path, O_RDONLY);
   TJournalIndex pages;
-  uint64_t committedSize = 0;
-  bool committed = TJournal::ReadCommitted(journal, st.st_dev, st.st_ino, pages, committedSize);
+  uint64_t committedSize = 0, unfinishedBase = 0;
+  bool committed = TJournal::ReadCommitted(journal, st.st_dev, st.st_ino, pages, committedSize, unfinishedBase);
+  // An unfinished flush may have written new pages past the tree's end: they are cut off.
+  const uint64_t treeEnd = !unfinishedBase ? 0 : committed ? committedSize : unfinishedBase;
   if (ReadOnly()) {
     if (committed) {
       leftover = std::move(pages);
       logicalSize = std::max(logicalSize, committedSize);
       leftoverJournal_ = std::move(journal);
     }
+    if (treeEnd) logicalSize = std::min(logicalSize, treeEnd);
     return;
   }
   if (committed) {
@@ -147,6 +150,11 @@ void TBTree::ReplayJournal(TJournalIndex& leftover, uint64_t& logicalSize) {
     logicalSize = std::max(file_.Size() / kPageSize * kPageSize, committedSize);
     LogError(FormatText(Tr("Completed the interrupted write of \"%s\" from its journal (%zu pages)."),
                         fileName_.c_str(), positions.size()));
+  }
+  if (treeEnd && file_.Size() > treeEnd) {
+    file_.Truncate(treeEnd);
+    file_.SyncData();
+    logicalSize = treeEnd;
   }
   journal.Close();
   ::unlink(path.c_str());

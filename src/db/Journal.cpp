@@ -25,6 +25,11 @@ constexpr size_t kJournalHeaderSize = 48;
 constexpr size_t kFrameHeaderSize = 32;
 constexpr uint32_t kFramePage = 1;
 constexpr uint32_t kFrameCommit = 2;
+constexpr uint32_t kFrameBase = 3;
+
+bool ValidTreeSize(uint64_t size) {
+  return size >= fmt::kNewFileSize && size < fmt::kSizeLimit && size % fmt::kPageSize == 0;
+}
 
 uint64_t NewSalt() {
   static std::atomic<uint64_t> counter{0};
@@ -90,10 +95,7 @@ uint64_t TJournal::Append(uint32_t position, const uint8_t* data, uint32_t lengt
   return at;
 }
 
-void TJournal::Commit(uint64_t logicalSize) {
-  Open();
-  if (end_ == 0) WriteHeader();
-  AppendFrame(kFrameCommit, 0, logicalSize, nullptr, 0);
+void TJournal::SyncWithDirectory() {
   file_.SyncData();
   if (!dirSynced_) {
     SyncDirectoryOf(path_);
@@ -101,7 +103,25 @@ void TJournal::Commit(uint64_t logicalSize) {
   }
 }
 
+void TJournal::MarkBase(uint64_t fileSize) {
+  if (baseMarked_) return;
+  Open();
+  if (end_ == 0) WriteHeader();
+  AppendFrame(kFrameBase, 0, fileSize, nullptr, 0);
+  SyncWithDirectory();
+  baseMarked_ = true;
+}
+
+void TJournal::Commit(uint64_t logicalSize) {
+  Open();
+  if (end_ == 0) WriteHeader();
+  AppendFrame(kFrameCommit, 0, logicalSize, nullptr, 0);
+  SyncWithDirectory();
+  baseMarked_ = false;
+}
+
 void TJournal::Reset() {
+  baseMarked_ = false;
   if (!file_.IsOpen()) return;
   file_.Truncate(0);
   end_ = 0;
@@ -118,8 +138,9 @@ void TJournal::Remove() {
 }
 
 bool TJournal::ReadCommitted(const TFileHandle& journal, uint64_t device, uint64_t inode, TJournalIndex& pages,
-                             uint64_t& logicalSize) {
+                             uint64_t& logicalSize, uint64_t& unfinishedBase) {
   pages.clear();
+  unfinishedBase = 0;
   uint8_t h[kJournalHeaderSize];
   if (journal.ReadAt(0, h, sizeof h) != sizeof h) return false;
   if (std::memcmp(h, kMagic, 8) != 0 || fmt::Load32(h + 8) != kVersion || fmt::Load32(h + 12) != fmt::kPageSize)
@@ -143,7 +164,7 @@ bool TJournal::ReadCommitted(const TFileHandle& journal, uint64_t device, uint64
     if (kind == kFramePage && (fmt::OffsetIn(position) != 0 || position >= fmt::kSizeLimit ||
                                (position != 0 && position < fmt::kFirstDataPage)))
       break;
-    if (kind != kFramePage && (kind != kFrameCommit || length != 0)) break;
+    if (kind != kFramePage && ((kind != kFrameCommit && kind != kFrameBase) || length != 0)) break;
     if (at + sizeof f + length > fileSize) break;
     if (length && journal.ReadAt(at + sizeof f, data.data(), length) != length) break;
     uint32_t sum = UpdateCrc32(f, 24, chain);
@@ -152,11 +173,16 @@ bool TJournal::ReadCommitted(const TFileHandle& journal, uint64_t device, uint64
     chain = sum;
     if (kind == kFrameCommit) {
       uint64_t size = Get64(f + 16);
-      if (size < fmt::kNewFileSize || size >= fmt::kSizeLimit || size % fmt::kPageSize) return committed;
+      if (!ValidTreeSize(size)) break;
       // A later commit (after a flush whose in-place writes failed) covers the earlier ones.
       pages = seen;
       logicalSize = size;
       committed = true;
+      unfinishedBase = 0;
+    } else if (kind == kFrameBase) {
+      uint64_t size = Get64(f + 16);
+      if (!ValidTreeSize(size)) break;
+      if (unfinishedBase == 0) unfinishedBase = size;
     } else {
       seen[position] = TJournalFrame{length, at + sizeof f};
     }

@@ -31,11 +31,16 @@ class TJournal {
 
   // Reads a leftover journal. True when it holds a complete, committed flush: `pages` then
   // lists the page frames and `logicalSize` the size of the tree file after that flush.
+  // `unfinishedBase` is the tree file's size before a flush that began writing new pages
+  // in place after the last commit (0 when none did): what lies beyond it is not the tree's.
   static bool ReadCommitted(const TFileHandle& journal, uint64_t device, uint64_t inode,
-                            TJournalIndex& pages, uint64_t& logicalSize);
+                            TJournalIndex& pages, uint64_t& logicalSize, uint64_t& unfinishedBase);
 
   // Appends one page; returns where its bytes lie. Starts a new journal after a Reset.
   uint64_t Append(uint32_t position, const uint8_t* data, uint32_t length);
+  // Records, durably, the tree file's size before this flush, so that pages appended past
+  // it may be written in place ahead of the commit: a crash before the commit cuts them off.
+  void MarkBase(uint64_t fileSize);
   // Closes the flush with a commit frame and makes the journal durable.
   void Commit(uint64_t logicalSize);
   // Empties the journal once its pages are in place and synced.
@@ -49,6 +54,7 @@ class TJournal {
   void Open();
   void WriteHeader();
   void AppendFrame(uint32_t kind, uint32_t position, uint64_t aux, const uint8_t* data, uint32_t length);
+  void SyncWithDirectory();
 
   std::string path_;
   uint64_t device_, inode_;
@@ -56,6 +62,7 @@ class TJournal {
   uint64_t end_ = 0;        // bytes written in this journal; 0 = empty
   uint32_t chain_ = 0;      // CRC-32 of the journal so far
   bool dirSynced_ = false;  // the journal's directory entry is durable
+  bool baseMarked_ = false;  // since the last commit or reset
   std::vector<uint8_t> frame_;
 };
 

@@ -252,8 +252,13 @@ void TPageCache::Checkpoint() {
   for (auto& b : buffers_)
     if (b->dirty && b->position != UINT32_MAX) dirty.push_back(b.get());
   if (dirty.empty() && journalIndex_.empty()) return;
-  for (TPageBuffer* b : dirty)
-    journalIndex_[b->position] = TJournalFrame{b->size, journal_->Append(b->position, b->data, b->size)};
+  Reached(TCheckpointStep::Began);
+  std::vector<TPageBuffer*> appended;
+  for (TPageBuffer* b : dirty) {
+    if (b->position >= checkpointSize_ && !journalIndex_.contains(b->position)) appended.push_back(b);
+    else journalIndex_[b->position] = TJournalFrame{b->size, journal_->Append(b->position, b->data, b->size)};
+  }
+  WriteAppendedPages(appended);
   uint64_t logical = LogicalSize();
   Reached(TCheckpointStep::JournalWritten);
   journal_->Commit(logical);
@@ -291,6 +296,23 @@ void TPageCache::Checkpoint() {
   broken_ = false;
 }
 
+// Pages past the file's size at the last flush hold nothing the previous state needs, so
+// they skip the journal (which halves what a flush after a large refresh writes): the
+// journal first records that size, and a crash before the commit cuts the file back to it.
+// A page with a frame in the journal already goes through it, or replaying that older
+// frame would overwrite the newer page.
+void TPageCache::WriteAppendedPages(std::vector<TPageBuffer*>& appended) {
+  if (appended.empty()) return;
+  journal_->MarkBase(checkpointSize_);
+  std::sort(appended.begin(), appended.end(),
+            [](const TPageBuffer* a, const TPageBuffer* b) { return a->position < b->position; });
+  for (const TPageBuffer* b : appended) {
+    file_.WriteAt(b->position, b->data, b->size);
+    Reached(TCheckpointStep::NewPageInPlace);
+  }
+  file_.SyncData();  // before the commit says the flush is complete
+}
+
 void TPageCache::DiscardChanges() {
   std::lock_guard lock(lock_);
   if (broken_) return;  // the committed journal must survive for the next open
@@ -304,6 +326,13 @@ void TPageCache::DiscardChanges() {
   journalIndex_.clear();
   if (journal_) journal_->Reset();
   logicalSize_.store(checkpointSize_, std::memory_order_release);
+  // New pages a failed flush wrote in place: without the journal that recorded where the
+  // tree ended, the next open would take them for part of it.
+  try {
+    if (file_.Size() > checkpointSize_) file_.Truncate(checkpointSize_);
+  } catch (const std::exception&) {
+  }
+  physicalSize_ = std::min(physicalSize_, checkpointSize_);
   for (size_t i = 0; i < 2; ++i) {
     TPageBuffer& b = *buffers_[i];
     if (!ReadPage(b.position, b.data, b.size)) std::memset(b.data, 0, b.size);

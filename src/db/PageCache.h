@@ -27,7 +27,7 @@ namespace zev {
 class TPageCache;
 
 // Steps of a checkpoint. Crash tests install a hook that ends the process at one of them.
-enum class TCheckpointStep { JournalWritten, Committed, PageInPlace, InPlaceSynced };
+enum class TCheckpointStep { Began, NewPageInPlace, JournalWritten, Committed, PageInPlace, InPlaceSynced };
 using TCheckpointHook = void (*)(TCheckpointStep step);
 extern TCheckpointHook gCheckpointHook;
 
@@ -119,6 +119,7 @@ class TPageCache {
   void DiscardChanges();
 
  private:
+  void WriteAppendedPages(std::vector<TPageBuffer*>& appended);
   friend class TPageRef;
   // The pool's mutex, unless the tree's exclusive lock already keeps everybody else out.
   std::unique_lock<std::mutex> LockPool() {

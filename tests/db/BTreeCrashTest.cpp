@@ -147,7 +147,7 @@ TEST(BTreeCrash, KilledAtRandomMomentsKeepsTheLastFlush) {
 // Ends the process at the n-th time `step` is reached during the given flush.
 int gKillFlush = 0, gKillStep = -1, gKillAt = 0, gFlush = 0, gSeen = 0;
 void KillAtStep(TCheckpointStep step) {
-  if (step == TCheckpointStep::JournalWritten) ++gFlush;
+  if (step == TCheckpointStep::Began) ++gFlush;
   if (gFlush == gKillFlush && static_cast<int>(step) == gKillStep && ++gSeen == gKillAt) ::raise(SIGKILL);
 }
 
@@ -157,7 +157,10 @@ TEST(BTreeCrash, KilledAtEachStepOfAFlush) {
     int occurrence;   // within the third flush
     int flushesDone;  // flushes whose content must survive
   };
-  const TCase cases[] = {{TCheckpointStep::JournalWritten, 1, 2},
+  // New pages go in place before the commit; a crash then must cut them off again.
+  const TCase cases[] = {{TCheckpointStep::NewPageInPlace, 1, 2},
+                         {TCheckpointStep::NewPageInPlace, 2, 2},
+                         {TCheckpointStep::JournalWritten, 1, 2},
                          {TCheckpointStep::Committed, 1, 3},
                          {TCheckpointStep::PageInPlace, 1, 3},
                          {TCheckpointStep::PageInPlace, 4, 3},
