@@ -82,9 +82,10 @@ void TArtList::FlushDatabase() {
 // pointing at records the database rolled back. It is rewritten whole each time, so a
 // refresh saves it every half minute, not after every block; whatever a crash loses in
 // between is still pending in the older map and simply fetched again. A flush writes
-// every page changed since the last one twice, and new headers land all over the
-// Message-ID index: in a large group one flush can take seconds, so the pause grows with
-// it and flushing never takes more than a tenth of a refresh.
+// every page changed since the last one that the file held before it twice, and new
+// headers land all over the Message-ID index: in a large group one flush can take
+// seconds, so the pause grows with it and flushing never takes more than a tenth of a
+// refresh.
 void TArtList::CheckpointMap(TSrvGrp& sg, bool force) {
   using TClock = std::chrono::steady_clock;
   constexpr TClock::duration kInterval = std::chrono::seconds(30);

@@ -125,6 +125,7 @@ class TConnection final : public TConnectionFace, public TSlotConnection {
   void ResponseComplete();
   void StartupResponse(TConnState state);
   void HandLines();
+  bool HandOverEarly() const;
   void HandFinal();
   void HandBlock(FFramedBlock&& block);
   void NoInputTick();

@@ -129,7 +129,16 @@ TConnection::TRead TConnection::Receive(int64_t budget) {
   if (progress.tooLarge) return rdTooLarge;
   if (progress.statusLine) slot_.Status.Set(TSlotStatus::LastResponseText, framer_.StatusLine());
   if (progress.complete) ResponseComplete();
+  else if (HandOverEarly()) HandLines();
   return rdData;
+}
+
+// An idle handler gets the lines there are instead of waiting for a full buffer: at the
+// start of every chunk of a long refresh it would otherwise sit still while the server
+// produces the first quarter megabyte. A busy one lets them gather into larger blocks.
+bool TConnection::HandOverEarly() const {
+  constexpr size_t kEnoughToStart = 8 * 1024;
+  return mode_ == dmLines && target_ && handler_ && framer_.WholeLineBytes() >= kEnoughToStart && handler_->Idle();
 }
 
 void TConnection::CountProgress(size_t bytes, uint32_t lines) {

@@ -76,6 +76,8 @@ class TResponseFramer {
   // Bytes that followed the end of the response (a server that talks out of turn).
   size_t TrailingBytes() const { return trailing_; }
 
+  // Bytes of complete data lines waiting in the buffer.
+  size_t WholeLineBytes() const { return statusKnown_ && lineStart_ > dataBegin_ ? lineStart_ - dataBegin_ : 0; }
   // The complete lines of a full buffer as a btFirst or btMiddle block; the unfinished
   // line stays behind in a buffer of its own.
   FFramedBlock TakeLines();
