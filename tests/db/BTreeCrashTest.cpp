@@ -8,6 +8,7 @@
 #include <chrono>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "db/BTree.h"
@@ -72,7 +73,11 @@ const TTreeKind kKinds[] = {{boKeepCount | boKeysInNodes, 77}, {boKeepCount | bo
         tree.DeleteKey(op.key, true);
       }
       if (i % kFlushEvery == 0) {
-        tree.Flush(true, true);
+        try {
+          tree.Flush(true, true);
+        } catch (const std::runtime_error&) {
+          // A failure the test injected after the commit: the flush still counts.
+        }
         if (::write(reportFd, &i, sizeof i) != sizeof i) ::_exit(3);
       }
     }
@@ -144,10 +149,15 @@ TEST(BTreeCrash, KilledAtRandomMomentsKeepsTheLastFlush) {
   }
 }
 
-// Ends the process at the n-th time `step` is reached during the given flush.
-int gKillFlush = 0, gKillStep = -1, gKillAt = 0, gFlush = 0, gSeen = 0;
+// Ends the process at the n-th time `step` is reached during the given flush; with
+// gFailFlush set, that flush first fails once its first page is to go in place.
+int gKillFlush = 0, gKillStep = -1, gKillAt = 0, gFlush = 0, gSeen = 0, gFailFlush = 0;
 void KillAtStep(TCheckpointStep step) {
   if (step == TCheckpointStep::Began) ++gFlush;
+  if (gFlush == gFailFlush && step == TCheckpointStep::PageInPlace) {
+    gFailFlush = 0;
+    throw std::runtime_error("injected write failure");
+  }
   if (gFlush == gKillFlush && static_cast<int>(step) == gKillStep && ++gSeen == gKillAt) ::raise(SIGKILL);
 }
 
@@ -156,15 +166,20 @@ TEST(BTreeCrash, KilledAtEachStepOfAFlush) {
     TCheckpointStep step;
     int occurrence;   // within the third flush
     int flushesDone;  // flushes whose content must survive
+    bool secondFails = false;  // the second flush fails after its commit
   };
-  // New pages go in place before the commit; a crash then must cut them off again.
+  // New pages go in place before the commit; a crash then must cut them off again. A flush
+  // that failed once committed leaves the tree taking no changes: the retry writes the same
+  // pages again, and a crash during it keeps that flush.
   const TCase cases[] = {{TCheckpointStep::NewPageInPlace, 1, 2},
                          {TCheckpointStep::NewPageInPlace, 2, 2},
                          {TCheckpointStep::JournalWritten, 1, 2},
                          {TCheckpointStep::Committed, 1, 3},
                          {TCheckpointStep::PageInPlace, 1, 3},
                          {TCheckpointStep::PageInPlace, 4, 3},
-                         {TCheckpointStep::InPlaceSynced, 1, 3}};
+                         {TCheckpointStep::InPlaceSynced, 1, 3},
+                         {TCheckpointStep::JournalWritten, 1, 2, true},
+                         {TCheckpointStep::Committed, 1, 2, true}};
   int round = 0;
   for (const TCase& c : cases) {
     for (TTreeKind kind : kKinds) {
@@ -178,6 +193,7 @@ TEST(BTreeCrash, KilledAtEachStepOfAFlush) {
         gKillFlush = 3;
         gKillStep = static_cast<int>(c.step);
         gKillAt = c.occurrence;
+        gFailFlush = c.secondFails ? 2 : 0;
         gCheckpointHook = KillAtStep;
         ChildWork(path, kind, 77, fds[1], 3 * kFlushEvery);
       }
