@@ -88,12 +88,14 @@ std::vector<uint8_t> BuildJournal(const uint8_t* data, size_t size, uint64_t dev
       // Aim at real page positions and lengths so replay is reached often.
       uint32_t pick = position % 8;
       position = pick == 0 ? 0 : fmt::kFirstDataPage + (pick - 1) * fmt::kPageSize;
-      length = kind == 2 ? 0 : (position == 0 ? fmt::kRootSize : fmt::kPageSize);
+      length = kind >= 2 ? 0 : (position == 0 ? fmt::kRootSize : fmt::kPageSize);
       Put32(frame, 0, kind);
       Put32(frame, 4, position);
       Put32(frame, 8, length);
     }
-    if (kind == 2) Put64(frame, 16, fmt::kNewFileSize + fmt::kPageSize * uint64_t(position % 64));
+    // Commit and base frames carry a file size: mostly a plausible one, so that replay and
+    // the cut back to an unfinished flush's base are reached.
+    if (kind >= 2) Put64(frame, 16, fmt::kNewFileSize + fmt::kPageSize * uint64_t(position % 64));
     std::vector<uint8_t> body;
     if (length <= fmt::kRootSize) {
       if (wholePages) {
