@@ -156,6 +156,8 @@ class TArtList : public TResponseTarget, public TQueueHeaderObserver {
   void RemoveInFlight(TSrvGrp& sg, TQueueKind kind, uint32_t low, uint32_t high);
   bool HasInFlight(TSrvGrp& sg) const;
   bool HasRangesInFlight(TSrvGrp& sg) const;
+  // Ranges on their way other than (parts outside) low..high.
+  bool HasRangesInFlightBeyond(TSrvGrp& sg, uint32_t low, uint32_t high) const;
   void EndRefresh(TSrvGrp& sg);
   // Plans the pair's next command after one of `kind` over low..high finished; without
   // one, the refresh ends when nothing else of it is under way.
@@ -188,6 +190,7 @@ class TArtList : public TResponseTarget, public TQueueHeaderObserver {
 
   // Overview data (ArtListXover.cpp).
   void HandleXover(TConnectionFace& connection, const FResponseBlock& block);
+  void AskForNextChunkEarly(FPass& pass, const std::string& group);
   void StoreXoverBlock(FPass& pass);
   // `date`: the line's date, packed, when it was parsed already.
   TArticleOffset StoreOverview(FPass& pass, const FOverviewLine& line, const uint32_t* date);

@@ -45,6 +45,7 @@ struct TArtList::FPass {
   uint32_t low = 0, high = 0;
   int64_t expected = -1;  // the next number expected, -1 unknown
   bool final = false;
+  bool askedEarly = false;  // the chunk's follow-up went out before its last block was stored
   uint32_t claimer = 0;
   std::vector<TArticleOffset> stored;
   FFollowUp follow;

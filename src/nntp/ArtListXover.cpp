@@ -85,6 +85,7 @@ void TArtList::HandleXover(TConnectionFace& connection, const FResponseBlock& bl
   FPass pass(connection, block);
   const std::string group = connection.Slot().Status.Get(TSlotStatus::CurrentGroup);
   if (DumpEnabled()) DumpResponse("HandleXOVER", connection, group, block);
+  if (pass.IsFinal()) AskForNextChunkEarly(pass, group);
   {
     SetProgress(connection, "Waiting for DB lock...");
     std::lock_guard header(gHeaderRetrievalLock);
@@ -105,7 +106,38 @@ void TArtList::HandleXover(TConnectionFace& connection, const FResponseBlock& bl
       }
     }
   }
+  if (pass.askedEarly) {
+    pass.follow.finishCurrent = false;  // done before the block was stored
+    pass.follow.action = FFollowUp::faNothing;
+  }
   RunFollowUp(connection, pass.follow);
+}
+
+// With one connection to a server, the storing thread would wait at every chunk of a
+// refresh for the next chunk's first lines, as the server starts on a chunk only when
+// asked. So the last block of a chunk first finishes the chunk's item and asks for the
+// next one, then is stored. Only when the usual follow-up would do just that: no range is
+// left to plan and other chunks are still queued. With one connection nobody else can
+// answer those meanwhile, so the last chunk still ends the refresh and plans the steps
+// after the ranges with its connection. With several, their blocks fill the wait anyway.
+void TArtList::AskForNextChunkEarly(FPass& pass, const std::string& group) {
+  {
+    std::lock_guard header(gHeaderRetrievalLock);
+    if (pass.connection.Server().MaxConn.load() != 1) return;
+    std::shared_ptr<TSrvGrp> sg = parts_.serverGroups->FindByName(pass.connection.Server(), group, false);
+    uint32_t low = 0, high = 0;
+    if (!sg || !ParseRequestRange(pass.block.command, low, high) || low > high) return;
+    std::lock_guard state(sg->StateLock());
+    if (!HasRangesInFlightBeyond(*sg, low, high)) return;
+    TQueueKind kind = qkMessageID;
+    uint32_t nextLow = low, nextHigh = high;
+    if (PlanRanges(*sg, qkMessageID, low, HeaderLimit(*sg), kind, nextLow, nextHigh)) return;
+    pass.askedEarly = true;
+  }
+  FFollowUp early;
+  early.finishCurrent = true;
+  early.action = FFollowUp::faNext;
+  RunFollowUp(pass.connection, early);
 }
 
 void TArtList::StoreXoverBlock(FPass& pass) {
@@ -163,8 +195,14 @@ void TArtList::StoreXoverBlock(FPass& pass) {
   CheckpointMap(sg, false);
   for (TMissingHeaders& list : missing_) list.Compact();
   if (!pass.final) return;
-  pass.follow.finishCurrent = true;
   RemoveInFlight(sg, qkMessageID, pass.low, pass.high);
+  if (pass.askedEarly) {
+    // Only a connection count lowered during the refresh lets another connection answer
+    // the last chunks first: the steps after the ranges then wait for the next refresh.
+    if (!HasInFlight(sg)) EndRefresh(sg);
+    return;
+  }
+  pass.follow.finishCurrent = true;
   PlanOrEnd(pass.sg, pass.connection, pass.follow, qkMessageID, pass.low, pass.high);
 }
 
