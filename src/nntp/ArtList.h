@@ -123,6 +123,8 @@ class TArtList : public TResponseTarget, public TQueueHeaderObserver {
   struct FInFlight {
     TQueueKind kind;
     uint32_t low, high;
+    // An article range of the group (overview or search), as opposed to a later step.
+    bool IsRange() const { return kind == qkMessageID || kind == qkXpat; }
   };
   struct FRefresh {
     std::shared_ptr<TSrvGrp> sg;

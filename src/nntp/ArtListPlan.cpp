@@ -112,7 +112,7 @@ bool TArtList::PlanRanges(TSrvGrp& sg, TQueueKind inKind, uint32_t inLow, uint64
   std::vector<FSpan> busy;
   if (auto it = refreshes_.find(&sg); it != refreshes_.end())
     for (const FInFlight& f : it->second.inFlight)
-      if (f.kind == qkMessageID || f.kind == qkXpat) busy.push_back({f.low, f.high});
+      if (f.IsRange()) busy.push_back({f.low, f.high});
   std::vector<FSpan> spans;
   bool xpat = false;
   if ((refreshKind == rkXpat || refreshKind == rkAll) && inLow == 0) {

@@ -55,14 +55,14 @@ bool TArtList::HasRangesInFlight(TSrvGrp& sg) const {
   auto it = refreshes_.find(&sg);
   if (it == refreshes_.end()) return false;
   return std::any_of(it->second.inFlight.begin(), it->second.inFlight.end(),
-                     [](const FInFlight& f) { return f.kind == qkMessageID || f.kind == qkXpat; });
+                     [](const FInFlight& f) { return f.IsRange(); });
 }
 
 bool TArtList::HasRangesInFlightBeyond(TSrvGrp& sg, uint32_t low, uint32_t high) const {
   auto it = refreshes_.find(&sg);
   if (it == refreshes_.end()) return false;
   return std::any_of(it->second.inFlight.begin(), it->second.inFlight.end(), [&](const FInFlight& f) {
-    return (f.kind == qkMessageID || f.kind == qkXpat) && (f.low < low || f.high > high);
+    return f.IsRange() && (f.low < low || f.high > high);
   });
 }
 

@@ -78,8 +78,8 @@ class TResponseFramer {
 
   // Bytes of complete data lines waiting in the buffer.
   size_t WholeLineBytes() const { return statusKnown_ && lineStart_ > dataBegin_ ? lineStart_ - dataBegin_ : 0; }
-  // The complete lines of a full buffer as a btFirst or btMiddle block; the unfinished
-  // line stays behind in a buffer of its own.
+  // The complete lines in the buffer (a full one, or any when the handler is idle) as a
+  // btFirst or btMiddle block; the unfinished line stays behind in a buffer of its own.
   FFramedBlock TakeLines();
   // The same lines dropped (a response nobody receives).
   void DropLines();
