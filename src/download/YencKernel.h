@@ -55,7 +55,7 @@ using TYencKernelFn = TYencKernelResult (*)(const uint8_t* src, size_t len, uint
                                             TYencState& state);
 
 struct TYencKernel {
-  const char* name;      // "bytewise", "scalar", "ssse3", "avx2"
+  const char* name;      // "bytewise", "scalar", "ssse3", "avx2", "avx512"
   TYencKernelFn decode;
 };
 
