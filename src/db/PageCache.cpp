@@ -330,7 +330,9 @@ void TPageCache::DiscardChanges() {
   // tree ended, the next open would take them for part of it.
   try {
     if (file_.Size() > checkpointSize_) file_.Truncate(checkpointSize_);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    // Not thrown on: the caller is already handling the failure that brought it here.
+    LogException(e, "TPageCache.DiscardChanges", "New pages past the last flush could not be cut off.");
   }
   physicalSize_ = std::min(physicalSize_, checkpointSize_);
   for (size_t i = 0; i < 2; ++i) {
