@@ -26,6 +26,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -88,6 +89,17 @@ class TBTree {
   // Adds deltas[i] to the i-th 32-bit field; fields stay within 0..0xFFFFFFFF. With an
   // `epoch` other than 0, only while Epoch() still has that value (else false).
   bool AddToRecord(TDataPointer dp, const int32_t* deltas, uint64_t epoch = 0);
+  // Reads the record, lets `change(uint8_t* bytes)` alter a copy of its sizeParam bytes
+  // and stores the copy when `change` returns true, all in one step: no other writer comes
+  // between. `change` must not call the tree. False when `dp` names no record or the
+  // write failed.
+  template <class TChange>
+  bool ChangeRecord(TDataPointer dp, TChange&& change) {
+    using TFn = std::remove_reference_t<TChange>;
+    return ChangeRecordWith(
+        dp, [](void* context, uint8_t* record) -> bool { return (*static_cast<TFn*>(context))(record); },
+        const_cast<void*>(static_cast<const void*>(&change)));
+  }
   // Fixed-record trees: the full key of the record `dp` among the keys beginning with `key`.
   bool FindKeyOfData(std::string& key, TDataPointer dp);
   uint32_t RecordCount();
@@ -171,6 +183,7 @@ class TBTree {
 
   bool InsertLocked(std::string_view key, void* record, TDataPointer& dp, const int32_t* addIfPresent);
   void AddDeltas(uint8_t* record, const int32_t* deltas) const;
+  bool ChangeRecordWith(TDataPointer dp, bool (*change)(void* context, uint8_t* record), void* context);
   bool DeleteKeyLocked(std::string_view key, bool deleteRecord);
   bool FinishDelete(std::string_view key, TDataPointer dp, bool wasFirst, bool deleteRecord);
   bool FreeRecord(TDataPointer dp);

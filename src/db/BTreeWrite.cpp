@@ -1,6 +1,7 @@
 // TBTree: changing operations, record storage and the page lists.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "core/Error.h"
 #include "core/Intl.h"
@@ -142,6 +143,24 @@ bool TBTree::AddToRecord(TDataPointer dp, const int32_t* deltas, uint64_t epoch)
     uint32_t offset;
     if (!LocateRecord(dp, page, offset)) return false;
     AddDeltas(page.Data() + offset, deltas);
+    page.MarkDirty();
+    return true;
+  });
+}
+
+bool TBTree::ChangeRecordWith(TDataPointer dp, bool (*change)(void* context, uint8_t* record), void* context) {
+  TWriteScope scope(*this);
+  return scope.Run("TBTree.ChangeRecord", [&] {
+    TPageRef page;
+    uint32_t offset;
+    if (!LocateRecord(dp, page, offset)) return false;
+    // The callback works on a copy: only what it says it changed reaches the page.
+    uint8_t small[128];
+    std::unique_ptr<uint8_t[]> large;
+    uint8_t* copy = sizeParam_ <= sizeof small ? small : (large = std::make_unique<uint8_t[]>(sizeParam_)).get();
+    std::memcpy(copy, page.Data() + offset, sizeParam_);
+    if (!change(context, copy)) return true;
+    std::memcpy(page.Data() + offset, copy, sizeParam_);
     page.MarkDirty();
     return true;
   });

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/Config.h"
 #include "core/Error.h"
@@ -148,7 +149,7 @@ void TNewsStore::AutoSizeCaches(TConfig& config) const {
 }
 
 // Reads the record (the shared accessor's copy when it holds it), lets `change` alter it,
-// and stores it when `change` says so.
+// and stores it when `change` says so, in one step of the list.
 template <class TChange>
 bool TNewsStore::ChangeRecord(TArticleOffset offset, TChange&& change) {
   if (offset <= 16 || !msgLst_) return false;
@@ -163,24 +164,47 @@ bool TNewsStore::ChangeRecord(TArticleOffset offset, TChange&& change) {
       return true;
     }
   }
+  bool inUse = false;
+  const bool done = msgLst_->ChangeRecord(offset, [&](uint8_t* bytes) {
+    FMsgData record;
+    std::memcpy(&record, bytes, sizeof record);
+    inUse = record.FMsgId[4] != 0;
+    if (!inUse || !change(record)) return false;
+    std::memcpy(bytes, &record, sizeof record);
+    return true;
+  });
+  return done && inUse;
+}
+
+// The same for reading only, which a read-only list allows too.
+template <class TView>
+bool TNewsStore::ViewRecord(TArticleOffset offset, TView&& view) {
+  if (offset <= 16 || !msgLst_) return false;
+  std::unique_lock<std::recursive_mutex> lock;
+  if (gArticle) {
+    lock = std::unique_lock(gArticle->Mutex());
+    if (gArticle->Offset() == offset) {
+      view(gArticle->Data());
+      return true;
+    }
+  }
   FMsgData record;
   if (!msgLst_->ReadRecord(offset, &record) || record.FMsgId[4] == 0) return false;
-  return !change(record) || msgLst_->WriteRecord(offset, &record);
+  view(record);
+  return true;
 }
 
 bool TNewsStore::ReadFlagsAndPrevPart(TArticleOffset offset, uint32_t& flags, TArticleOffset& prevPart) {
-  return ChangeRecord(offset, [&](FMsgData& r) {
+  return ViewRecord(offset, [&](const FMsgData& r) {
     flags = r.FFlags;
     prevPart = r.FPrevPart;
-    return false;
   });
 }
 
 bool TNewsStore::ReadFlagsAndNextPart(TArticleOffset offset, uint32_t& flags, TArticleOffset& nextPart) {
-  return ChangeRecord(offset, [&](FMsgData& r) {
+  return ViewRecord(offset, [&](const FMsgData& r) {
     flags = r.FFlags;
     nextPart = r.FNextPart;
-    return false;
   });
 }
 

@@ -89,6 +89,8 @@ class TNewsStore {
   std::unique_ptr<TBTree> OpenTree(const char* name, uint8_t options, int64_t cacheSize);
   template <class TChange>
   bool ChangeRecord(TArticleOffset offset, TChange&& change);
+  template <class TView>
+  bool ViewRecord(TArticleOffset offset, TView&& view);
   void CloseAll();
   TStoreCacheSizes CacheSizes() const;
   uint64_t ListFileSize(int kind) const;

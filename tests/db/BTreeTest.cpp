@@ -155,6 +155,31 @@ TEST(BTreeOps, AddToRecordStaysWithin32Bits) {
   }
 }
 
+TEST(BTreeOps, ChangeRecordStoresOnlyWhatTheCallbackKeeps) {
+  const std::string path = test::ScratchDir() + "t.zev";
+  TDataPointer dp;
+  {
+    TBTree tree(path, kArticleOptions, 1 << 20, 77);
+    ASSERT_TRUE(tree.Insert("a@b", TRecord77(1).bytes, dp));
+    // Scribbled on, but not kept: the page stays as it was.
+    EXPECT_TRUE(tree.ChangeRecord(dp, [](uint8_t* r) {
+      r[8] = 99;
+      return false;
+    }));
+    EXPECT_TRUE(tree.ChangeRecord(dp, [](uint8_t* r) {
+      EXPECT_EQ(r[8], 1);
+      r[9] = 7;
+      return true;
+    }));
+  }
+  TBTree tree(path, kArticleOptions, 1 << 20, 77);
+  TRecord77 expected(1);
+  expected.bytes[9] = 7;
+  uint8_t back[77];
+  ASSERT_TRUE(tree.ReadRecord(dp, back));
+  EXPECT_EQ(std::memcmp(back, expected.bytes, 77), 0);
+}
+
 TEST(BTreeOps, RecordOperationsRefuseInvalidPointers) {
   TBTree tree(test::ScratchDir() + "t.zev", kArticleOptions, 1 << 20, 77);
   TRecord77 r(1);
@@ -167,6 +192,7 @@ TEST(BTreeOps, RecordOperationsRefuseInvalidPointers) {
     EXPECT_FALSE(tree.ReadRecord(bad, out)) << bad;
     EXPECT_FALSE(tree.WriteRecord(bad, r.bytes)) << bad;
     EXPECT_FALSE(tree.DeleteData(bad)) << bad;
+    EXPECT_FALSE(tree.ChangeRecord(bad, [](uint8_t*) { return true; })) << bad;
   }
   test::ExpectSound(tree);
 }
