@@ -36,6 +36,14 @@ int64_t ListCache(uint64_t memory, uint64_t fileSize, uint64_t floorDiv, uint64_
   return Up(fileSize);
 }
 
+// The shared accessor's copy of the record at `offset`, or null when it holds another one.
+// Either way its lock is then in `lock`, so that nobody loads that record meanwhile.
+FMsgData* HeldCopy(TArticleOffset offset, std::unique_lock<std::recursive_mutex>& lock) {
+  if (!gArticle) return nullptr;
+  lock = std::unique_lock(gArticle->Mutex());
+  return gArticle->Offset() == offset ? &gArticle->Data() : nullptr;
+}
+
 }  // namespace
 
 TNewsStore::TNewsStore(std::function<uint64_t()> memorySize)
@@ -154,15 +162,12 @@ template <class TChange>
 bool TNewsStore::ChangeRecord(TArticleOffset offset, TChange&& change) {
   if (offset <= 16 || !msgLst_) return false;
   std::unique_lock<std::recursive_mutex> lock;
-  if (gArticle) {
-    lock = std::unique_lock(gArticle->Mutex());
-    if (gArticle->Offset() == offset) {
-      if (change(gArticle->Data())) {
-        gArticle->MarkDirty();
-        gArticle->Write();
-      }
-      return true;
+  if (FMsgData* held = HeldCopy(offset, lock)) {
+    if (change(*held)) {
+      gArticle->MarkDirty();
+      gArticle->Write();
     }
+    return true;
   }
   bool inUse = false;
   const bool done = msgLst_->ChangeRecord(offset, [&](uint8_t* bytes) {
@@ -181,12 +186,9 @@ template <class TView>
 bool TNewsStore::ViewRecord(TArticleOffset offset, TView&& view) {
   if (offset <= 16 || !msgLst_) return false;
   std::unique_lock<std::recursive_mutex> lock;
-  if (gArticle) {
-    lock = std::unique_lock(gArticle->Mutex());
-    if (gArticle->Offset() == offset) {
-      view(gArticle->Data());
-      return true;
-    }
+  if (const FMsgData* held = HeldCopy(offset, lock)) {
+    view(*held);
+    return true;
   }
   FMsgData record;
   if (!msgLst_->ReadRecord(offset, &record) || record.FMsgId[4] == 0) return false;
