@@ -92,7 +92,7 @@ class TBTree {
   // Reads the record, lets `change(uint8_t* bytes)` alter a copy of its sizeParam bytes
   // and stores the copy when `change` returns true, all in one step: no other writer comes
   // between. `change` must not call the tree. False when `dp` names no record or the
-  // write failed.
+  // tree takes no changes (read-only, or broken by a failed checkpoint).
   template <class TChange>
   bool ChangeRecord(TDataPointer dp, TChange&& change) {
     using TFn = std::remove_reference_t<TChange>;
